@@ -1,0 +1,29 @@
+# Shared by the scripts: where things are, and installing what is missing.
+
+P2K_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+P2K_BUILD=${P2K_BUILD_DIR:-$P2K_ROOT/build}
+
+# Installs the Debian packages named that are not installed yet.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config)
+P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$P2K_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir"
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs every test: the Windows cross-build, the native tests, and the native
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
+
+echo "== Windows build (mingw-w64)"
+configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake"
+
+echo "== Native tests"
+configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug
+ctest --test-dir "$P2K_BUILD/native" --output-on-failure -j "$(nproc)" --progress
+
+echo "== Native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build "$P2K_BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DP2K_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$P2K_BUILD/sanitize" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace p2k::sim {
+
+// One file of the phone's file system. The name is the phone's raw 8-bit
+// (Windows-1251) bytes, compared byte for byte.
+struct SimFile {
+    std::string name;
+    uint32_t attributes = 0;
+    std::vector<uint8_t> content;
+};
+
+// What kind of phone to simulate.
+struct PhoneConfig {
+    uint32_t entrySize = 268;          // 44 or 268: the size of one entry in list answers
+    uint16_t entriesPerChunk = 8;      // entries per list-next answer
+    std::u16string volumeName = u"/a"; // sent as big-endian UTF-16 units plus a zero unit
+    uint32_t freeSpace = 1843200;      // free bytes before anything is written through the service
+    uint32_t restartDowntimeMs = 3000; // how long a restarted phone stays away
+    uint32_t answerDelayMs = 0;        // an answer shows in the status poll only this long after the request
+    bool startInModemMode = false;     // the command interface appears only after switchToCommandMode()
+};
+
+} // namespace p2k::sim
