@@ -20,10 +20,12 @@ ensure_packages() {
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config)
 P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 
-# configure_and_build DIR [cmake options...]
+# configure_and_build DIR [cmake options...] [-- targets...]
 configure_and_build() {
-    local dir=$1
+    local dir=$1 options=() targets=()
     shift
-    cmake -S "$P2K_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir"
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+    [ $# -gt 0 ] && shift && targets=("$@")
+    cmake -S "$P2K_ROOT" -B "$dir" -G Ninja "${options[@]}" >/dev/null
+    cmake --build "$dir" ${targets[@]:+--target "${targets[@]}"}
 }
