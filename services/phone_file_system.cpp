@@ -1,0 +1,277 @@
+#include "services/phone_file_system.h"
+
+#include "link/byte_order.h"
+
+#include <algorithm>
+#include <new>
+
+namespace p2k {
+
+namespace {
+
+constexpr uint16_t kFileSystemOpcode = 0x4A;
+
+enum Subcommand : uint32_t {
+    kOpen = 0,
+    kRead = 1,
+    kWrite = 2,
+    kSeek = 3,
+    kClose = 4,
+    kDelete = 5,
+    kByteRequest = 6,
+    kListCount = 7,
+    kListNext = 8,
+    kVolumeName = 0x0A,
+    kFreeSpace = 0x0B,
+};
+
+constexpr size_t kSubcommandSize = 4;
+constexpr size_t kChunkHeaderSize = 4;
+constexpr size_t kFreeSpaceRequestSize = 512;
+constexpr size_t kMaxVolumeUnits = 128;
+constexpr uint8_t kWriteAccepted = 6;
+
+} // namespace
+
+int PhoneFileSystem::send(size_t length, std::span<uint8_t> answer)
+{
+    return channel_.transact(kFileSystemOpcode, std::span(request_).first(length), answer, answerLength_) == kOk
+               ? kOk
+               : kFailed;
+}
+
+// Seek, close, delete and the one-byte request: a one-byte answer, or a first
+// answer byte of 1, is a refusal.
+int PhoneFileSystem::judgedRequest(size_t length)
+{
+    answerLength_ = 0;
+    answer_[0] = 0;
+    if (send(length, answer_) != kOk)
+        return kFailed;
+    return answerLength_ == 1 || answer_[0] == 1 ? kFailed : kOk;
+}
+
+bool PhoneFileSystem::nameFits(std::string_view name) const
+{
+    if (name.empty() || name.size() > TestCommandChannel::kMaxRequestData - 8)
+        return false;
+    return entrySize_ == 0 || name.size() <= entrySize_ - 8;
+}
+
+size_t PhoneFileSystem::putName(size_t offset, std::string_view name)
+{
+    std::copy(name.begin(), name.end(), request_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return offset + name.size();
+}
+
+int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
+{
+    if (!nameFits(name))
+        return kFailed;
+    storeBe32(&request_[0], kOpen);
+    storeBe32(&request_[4], attributes);
+    answerLength_ = 0;
+    return send(putName(8, name), answer_);
+}
+
+int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received)
+{
+    received = 0;
+    if (size == 0 || buffer.size() < size)
+        return kFailed;
+    const uint32_t fullBlocks = size / kBlockSize;
+    uint32_t asked = fullBlocks > 0 ? kBlockSize : size;
+    uint32_t answers = 0;
+    uint32_t got = 0;
+    do {
+        storeBe32(&request_[0], kRead);
+        storeBe32(&request_[4], asked);
+        // Preset, so that an answer without data counts as no bytes.
+        answerLength_ = 0;
+        if (send(8, answer_) != kOk)
+            return kFailed;
+        got = answerLength_;
+        // More than was asked for, or than the file has left, is no answer to trust.
+        if (got > asked || got > size - received)
+            return kFailed;
+        std::copy_n(answer_.begin(), got, buffer.begin() + received);
+        received += got;
+        if (++answers == fullBlocks)
+            asked = size % kBlockSize;
+    } while (got == kBlockSize);
+    return got == 1 ? kFailed : kOk;
+}
+
+int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
+{
+    if (data.empty())
+        return kFailed;
+    answerLength_ = 0;
+    answer_[0] = 0;
+    for (size_t offset = 0; offset < data.size();) {
+        const size_t chunk = std::min<size_t>(data.size() - offset, kBlockSize);
+        storeBe32(&request_[0], kWrite);
+        storeBe32(&request_[4], static_cast<uint32_t>(chunk));
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), chunk, request_.begin() + 8);
+        if (send(8 + chunk, answer_) != kOk)
+            return kFailed;
+        if (answerLength_ == 1 && answer_[0] != kWriteAccepted)
+            return kFailed;
+        offset += chunk;
+    }
+    return kOk;
+}
+
+int PhoneFileSystem::seekFile(uint32_t offset, uint8_t origin)
+{
+    storeBe32(&request_[0], kSeek);
+    storeBe32(&request_[4], offset);
+    request_[8] = origin;
+    return judgedRequest(9);
+}
+
+int PhoneFileSystem::closeFile()
+{
+    storeBe32(&request_[0], kClose);
+    return judgedRequest(kSubcommandSize);
+}
+
+int PhoneFileSystem::deleteFile(std::string_view name)
+{
+    if (!nameFits(name))
+        return kFailed;
+    storeBe32(&request_[0], kDelete);
+    return judgedRequest(putName(kSubcommandSize, name));
+}
+
+int PhoneFileSystem::sendByteRequest(uint8_t value)
+{
+    storeBe32(&request_[0], kByteRequest);
+    request_[4] = value;
+    return judgedRequest(5);
+}
+
+int PhoneFileSystem::fetchCount(uint16_t& count)
+{
+    storeBe32(&request_[0], kListCount);
+    answerLength_ = 0;
+    storeBe16(&answer_[0], 0xFFFF);
+    if (send(kSubcommandSize, answer_) != kOk || answerLength_ < 2)
+        return kFailed;
+    count = loadBe16(&answer_[0]);
+    return kOk;
+}
+
+int PhoneFileSystem::getFileList(MainWindow& window)
+{
+    // A new fetch replaces the old list, also when it fails.
+    listStored_ = 0;
+    entryCount_ = 0;
+    uint16_t count = 0;
+    if (fetchCount(count) != kOk)
+        return kFailed;
+    if (count == 0 || count == 0xFFFF) {
+        log_.appendLog("Косяк!! Сбился со счета.. не могу посчитать файлы..");
+        return kFailed;
+    }
+    try {
+        list_.assign(size_t{count} * kListBytesPerEntry, 0);
+    } catch (const std::bad_alloc&) {
+        list_.clear();
+        log_.appendLog("Косяк!! С памятью проблемы!");
+        return kFailed;
+    }
+    window.setProgressRange(0, count);
+    window.setProgressPosition(0);
+    return fetchChunks(window, count);
+}
+
+int PhoneFileSystem::fetchChunks(MainWindow& window, uint16_t count)
+{
+    uint32_t remaining = count;
+    size_t position = 0;
+    while (remaining > 0) {
+        storeBe32(&request_[0], kListNext);
+        // The chunk lands right at the write position; the channel refuses
+        // one that would run past the buffer.
+        answerLength_ = 0;
+        if (send(kSubcommandSize, std::span(list_).subspan(position)) != kOk)
+            return kFailed;
+        if (takeChunk(position, remaining) != kOk)
+            return kFailed;
+        window.setProgressPosition(count - remaining);
+        position += answerLength_;
+    }
+    entryCount_ = count;
+    listStored_ = position;
+    return kOk;
+}
+
+// Judges the chunk just stored at position: its entry size, and an entry
+// count that keeps the fetch moving without overrunning what was announced.
+int PhoneFileSystem::takeChunk(size_t position, uint32_t& remaining)
+{
+    const uint32_t length = answerLength_;
+    const uint32_t entriesBytes = length >= kChunkHeaderSize ? length - kChunkHeaderSize : 1;
+    if (entriesBytes % 44 == 0) {
+        entrySize_ = 44;
+    } else if (entriesBytes % 268 == 0) {
+        entrySize_ = 268;
+    } else {
+        entrySize_ = 0;
+        log_.appendLog("Косяк!! Размер списка файлов неправильный !\r\n");
+        return kFailed;
+    }
+    const uint16_t entries = loadBe16(&list_[position]);
+    if (entries == 0) {
+        log_.appendLog("Косяк!! Телефон прислал пустой кусок списка!\r\n");
+        return kFailed;
+    }
+    if (entries > remaining) {
+        log_.appendLog("Косяк!! Файлов в списке больше, чем телефон насчитал!\r\n");
+        return kFailed;
+    }
+    if (size_t{entries} * entrySize_ > entriesBytes) {
+        entrySize_ = 0;
+        log_.appendLog("Косяк!! Размер списка файлов неправильный !\r\n");
+        return kFailed;
+    }
+    remaining -= entries;
+    return kOk;
+}
+
+int PhoneFileSystem::getVolumeName(std::span<uint8_t, kVolumeNameSize> buffer)
+{
+    std::fill(buffer.begin(), buffer.end(), 0);
+    storeBe32(&request_[0], kVolumeName);
+    answerLength_ = 0;
+    if (send(kSubcommandSize, answer_) != kOk)
+        return kFailed;
+    std::copy_n(answer_.begin(), std::min<size_t>(answerLength_, kVolumeNameSize), buffer.begin());
+    return answerLength_ == 1 || buffer[0] == 6 ? kFailed : kOk;
+}
+
+int PhoneFileSystem::getFreeSpace(std::span<const uint8_t, kVolumeNameSize> volumeName)
+{
+    freeSpace_ = 0;
+    std::fill_n(request_.begin(), kFreeSpaceRequestSize, 0);
+    storeBe32(&request_[0], kFreeSpace);
+    for (size_t unit = 0; unit < kMaxVolumeUnits; ++unit) {
+        if (volumeName[2 * unit] == 0 && volumeName[2 * unit + 1] == 0)
+            break;
+        request_[kSubcommandSize + 2 * unit] = volumeName[2 * unit];
+        request_[kSubcommandSize + 2 * unit + 1] = volumeName[2 * unit + 1];
+    }
+    answerLength_ = 0;
+    std::fill_n(answer_.begin(), 4, 0);
+    if (send(kFreeSpaceRequestSize, answer_) != kOk || answerLength_ == 1)
+        return kFailed;
+    freeSpace_ = loadBe32(&answer_[0]);
+    if (freeSpace_ == 0) {
+        log_.appendLog("места больше НЕТУ. вот.\r\n");
+        return kFailed;
+    }
+    return kOk;
+}
+
+} // namespace p2k
