@@ -50,6 +50,12 @@ inline void storeLe16(uint8_t* p, uint16_t v)
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
+inline void storeLe32(uint8_t* p, uint32_t v)
+{
+    storeLe16(p, static_cast<uint16_t>(v));
+    storeLe16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+
 // A read-only view that answers 0 for bytes past its end, so that judging a
 // short answer can never read beyond what arrived.
 class ByteReader {
