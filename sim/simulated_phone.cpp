@@ -446,6 +446,10 @@ std::optional<FaultSpec> SimulatedPhone::takeFault()
 {
     if (faults_.empty())
         return std::nullopt;
+    if (faults_.front().afterRequests > 0) {
+        --faults_.front().afterRequests;
+        return std::nullopt;
+    }
     const FaultSpec fault = faults_.front();
     faults_.pop_front();
     return fault;

@@ -40,6 +40,8 @@ enum class Fault {
 struct FaultSpec {
     Fault fault;
     uint8_t value = 0;
+    // Requests to let through untouched before this fault strikes.
+    uint32_t afterRequests = 0;
 };
 
 class SimTransport;

@@ -1,0 +1,286 @@
+#include "commands/file_transfer.h"
+
+#include "app/cp1251.h"
+#include "commands/pc_names.h"
+
+#include <cctype>
+#include <new>
+
+namespace p2k {
+
+namespace {
+
+constexpr size_t kUploadPathChars = 127;
+constexpr uint32_t kLargestAttribute = 65536;
+
+// A zero-filled buffer of size bytes; false when memory is short.
+bool allocate(std::vector<uint8_t>& buffer, uint64_t size)
+{
+    try {
+        buffer.assign(static_cast<size_t>(size), 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// At most count UTF-8 characters of text, as an edit field of that limit holds.
+std::string firstCharacters(std::string_view text, size_t count)
+{
+    size_t end = 0;
+    for (size_t chars = 0; end < text.size() && chars < count; ++chars) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            ++end;
+    }
+    return std::string(text.substr(0, end));
+}
+
+} // namespace
+
+uint32_t attributeFieldValue(std::string_view text)
+{
+    // Blanks around the number are allowed, as in a dialog's number field.
+    const size_t first = text.find_first_not_of(' ');
+    const size_t last = text.find_last_not_of(' ');
+    if (first == std::string_view::npos)
+        return 0;
+    const std::string_view digits = text.substr(first, last - first + 1);
+    uint64_t value = 0;
+    for (char c : digits) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return 0;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > 0xFFFFFFFFull)
+            return 0;
+    }
+    return value > kLargestAttribute ? 0 : static_cast<uint32_t>(value);
+}
+
+void FileTransferCommands::refreshIfAutomatic()
+{
+    if (c_.autoRefresh == 1)
+        c_.listView.refreshFileList(c_.window);
+}
+
+FileTransferCommands::LoopEnd FileTransferCommands::forEachSelected(std::string_view label, FileStep step)
+{
+    int cursor = -1;
+    for (int row = c_.list.nextSelectedRow(cursor); row >= 0; row = c_.list.nextSelectedRow(cursor)) {
+        cursor = row;
+        c_.log.appendLog(label);
+        // The raw bytes of the row's entry, not its shown text: nothing is lost
+        // in a round trip through the PC's code page.
+        const std::string name(c_.listView.entryName(c_.list.rowEntry(row)));
+        c_.log.appendLog(cp1251ToUtf8(name));
+        if ((this->*step)(name) == Next::EndCommand)
+            return LoopEnd::EndedEarly;
+    }
+    if (cursor != -1)
+        return LoopEnd::Completed;
+    c_.log.appendLog("Сначала надо файлы выбрать\r\n");
+    return LoopEnd::NothingSelected;
+}
+
+// --- upload ---------------------------------------------------------------
+
+bool FileTransferCommands::readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data)
+{
+    const std::unique_ptr<PcFile> file = c_.pcFiles.openExisting(choice.path);
+    if (!file) {
+        c_.log.appendLog("Косяк!! Не могу открыть файл!");
+        return false;
+    }
+    const std::optional<uint64_t> size = file->size();
+    if (!size || *size > 0xFFFFFFFFull || *size == 0 || *size >= c_.fileSystem.freeSpace()) {
+        c_.log.appendLog("Косяк!! Размер файла неправильный!\r\n");
+        return false;
+    }
+    return allocate(data, *size) && file->readAll(data);
+}
+
+// The field's text joined directly to the title, in the phone's code page;
+// empty when a character has no place in it.
+std::string FileTransferCommands::phoneNameFor(const DialogChoice& choice)
+{
+    const std::string name = firstCharacters(c_.window.fieldText(control::kUploadPath), kUploadPathChars) + choice.title;
+    c_.log.appendLog(name);
+    const std::optional<std::string> phoneName = utf8ToCp1251(name);
+    if (!phoneName) {
+        c_.log.appendLog(" - Косяк!! Такое имя телефону не передать!\r\n");
+        return "";
+    }
+    return *phoneName;
+}
+
+void FileTransferCommands::uploadFile()
+{
+    c_.log.appendLog("Закачка...");
+    std::array<uint8_t, PhoneFileSystem::kVolumeNameSize> volume{};
+    if (c_.fileSystem.getVolumeName(volume) != kOk || c_.fileSystem.getFreeSpace(volume) != kOk) {
+        c_.log.appendLog("Чет я потерялся.. носитель не определяю\r\n");
+        return;
+    }
+    const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
+    if (!choice)
+        return;
+    std::vector<uint8_t> data;
+    if (!readPcFile(*choice, data))
+        return;
+    const std::string phoneName = phoneNameFor(*choice);
+    const uint32_t entrySize = c_.fileSystem.entrySize();
+    if (phoneName.empty() || entrySize == 0 || phoneName.size() > entrySize - 8)
+        return;
+    if (c_.fileSystem.openFile(phoneName, 0) != kOk)
+        return;
+    const int written = c_.fileSystem.writeFile(data);
+    c_.fileSystem.closeFile();
+    if (written != kOk)
+        return;
+    c_.log.appendLog(" ok\r\n");
+    data = {};
+    refreshIfAutomatic();
+}
+
+// --- attribute change -----------------------------------------------------
+
+FileTransferCommands::Next FileTransferCommands::changeOne(std::string_view name)
+{
+    const uint32_t value = attributeFieldValue(c_.window.fieldText(control::kAttributes));
+    if (c_.fileSystem.openFile(name, value) == kOk) {
+        c_.log.appendLog(" ok\r\n");
+        c_.fileSystem.closeFile();
+    }
+    return Next::Continue;
+}
+
+void FileTransferCommands::changeAttributes()
+{
+    forEachSelected("Меняем атрибут..", &FileTransferCommands::changeOne);
+    refreshIfAutomatic();
+}
+
+// --- download -------------------------------------------------------------
+
+// The first attempt is silent; only a second one may explain a failure.
+int FileTransferCommands::openForDownload(std::string_view name)
+{
+    c_.log.setQuietSwitch(1);
+    const int first = c_.fileSystem.openFile(name, c_.listView.lookupFileFlags(name));
+    c_.log.setQuietSwitch(0);
+    if (first == kOk)
+        return kOk;
+    return c_.fileSystem.openFile(name, c_.listView.lookupFileFlags(name));
+}
+
+bool FileTransferCommands::readPhoneFile(std::string_view name, std::vector<uint8_t>& data)
+{
+    const uint32_t size = c_.listView.lookupFileSize(name);
+    if (size == FileListView::kNotFound || size == 0) {
+        c_.log.appendLog("Косяк!! Размер файла неправильный!\r\n");
+        return false;
+    }
+    if (!allocate(data, size)) {
+        c_.log.appendLog("Косяк!! Чета с памятью..\r\n");
+        return false;
+    }
+    if (openForDownload(name) != kOk) {
+        c_.log.appendLog("Косяк!! Не могу открыть файл!");
+        return false;
+    }
+    if (c_.fileSystem.seekFile(0, 0) != kOk) {
+        c_.log.appendLog("Косяк!! Кэннот сик ту зиро - сами думайте, че эт такое..");
+        c_.fileSystem.closeFile();
+        return false;
+    }
+    uint32_t received = 0;
+    const int read = c_.fileSystem.readFile(data, size, received);
+    c_.fileSystem.closeFile();
+    // A file that arrives shorter than listed is as unreadable as a failed
+    // read: a zero-padded copy would pass for the real thing.
+    if (read != kOk || received != size) {
+        c_.log.appendLog("Косяк!! Не могу прочесть файл!");
+        return false;
+    }
+    return true;
+}
+
+// The first file goes where the operator says; the later ones beside it,
+// under their own safe titles.
+std::optional<std::string> FileTransferCommands::targetPathFor(std::string_view name)
+{
+    const std::string title = pcTitleForPhoneName(name);
+    if (firstFileSaved_)
+        return pathInFolder(downloadFolder_, title);
+    const std::optional<DialogChoice> choice = c_.dialogs.showSave(title);
+    if (!choice) {
+        c_.log.appendLog("Отменено\r\n");
+        return std::nullopt;
+    }
+    firstFileSaved_ = true;
+    downloadFolder_ = folderOf(choice->path);
+    if (!downloadFolder_.empty())
+        c_.pcFiles.setCurrentDirectory(downloadFolder_);
+    return choice->path;
+}
+
+bool FileTransferCommands::savePcFile(const std::string& path, const std::vector<uint8_t>& data)
+{
+    std::unique_ptr<PcFile> file = c_.pcFiles.createNew(path);
+    if (!file) {
+        c_.log.appendLog("Косяк!! Не могу создать файл!\r\n");
+        return false;
+    }
+    if (!file->writeAll(data)) {
+        c_.log.appendLog("Не могу записать\r\n");
+        // The file is ours and incomplete: leave no half-written copy behind.
+        file.reset();
+        c_.pcFiles.removeIncomplete(path);
+        return false;
+    }
+    return true;
+}
+
+FileTransferCommands::Next FileTransferCommands::downloadOne(std::string_view name)
+{
+    std::vector<uint8_t> data;
+    if (!readPhoneFile(name, data))
+        return Next::EndCommand;
+    const std::optional<std::string> path = targetPathFor(name);
+    if (!path || !savePcFile(*path, data))
+        return Next::EndCommand;
+    c_.log.appendLog(" ok\r\n");
+    return Next::Continue;
+}
+
+void FileTransferCommands::downloadSelectedFiles()
+{
+    firstFileSaved_ = false;
+    downloadFolder_.clear();
+    forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne);
+}
+
+// --- delete ---------------------------------------------------------------
+
+FileTransferCommands::Next FileTransferCommands::deleteOne(std::string_view name)
+{
+    if (!c_.window.askYesNo("", "Действительно удалить?")) {
+        c_.log.appendLog("Отменено\r\n");
+        return Next::EndCommand;
+    }
+    if (c_.fileSystem.deleteFile(name) != kOk) {
+        c_.log.appendLog("Блин, чета пошло не так.. не получилось, короче..\r\n");
+        return Next::EndCommand;
+    }
+    c_.log.appendLog(" ok\r\n");
+    return Next::Continue;
+}
+
+void FileTransferCommands::deleteSelectedFiles()
+{
+    // A "no" or a failed delete ends the command without a refresh.
+    if (forEachSelected("Удаляем...", &FileTransferCommands::deleteOne) != LoopEnd::EndedEarly)
+        refreshIfAutomatic();
+}
+
+} // namespace p2k

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "app/main_window.h"
+#include "app/operator_log.h"
+#include "commands/file_dialogs.h"
+#include "commands/file_list_control.h"
+#include "commands/file_list_view.h"
+#include "commands/pc_files.h"
+#include "services/phone_file_system.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace p2k {
+
+// What the file commands work with, all owned by the application.
+struct FileCommandContext {
+    MainWindow& window;
+    FileListControl& list;
+    FileDialogs& dialogs;
+    PcFiles& pcFiles;
+    OperatorLog& log;
+    PhoneFileSystem& fileSystem;
+    FileListView& listView;
+    const int32_t& autoRefresh; // 1: refresh the list after upload, attribute change, delete
+};
+
+// Upload, attribute change, download and delete. Each reports in the log
+// only and leaves no phone file, PC file or buffer open behind it.
+class FileTransferCommands {
+public:
+    explicit FileTransferCommands(FileCommandContext context) : c_(context) {}
+
+    void uploadFile();
+    void changeAttributes();
+    void downloadSelectedFiles();
+    void deleteSelectedFiles();
+
+private:
+    enum class Next { Continue, EndCommand };
+    enum class LoopEnd { NothingSelected, Completed, EndedEarly };
+    using FileStep = Next (FileTransferCommands::*)(std::string_view name);
+
+    // Walks the selected rows in list order, logging label and name first.
+    LoopEnd forEachSelected(std::string_view label, FileStep step);
+    void refreshIfAutomatic();
+    bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
+    std::string phoneNameFor(const DialogChoice& choice);
+    Next changeOne(std::string_view name);
+    Next downloadOne(std::string_view name);
+    Next deleteOne(std::string_view name);
+    int openForDownload(std::string_view name);
+    bool readPhoneFile(std::string_view name, std::vector<uint8_t>& data);
+    std::optional<std::string> targetPathFor(std::string_view name);
+    bool savePcFile(const std::string& path, const std::vector<uint8_t>& data);
+
+    FileCommandContext c_;
+    bool firstFileSaved_ = false;
+    std::string downloadFolder_;
+};
+
+// The attribute field's value: an unsigned decimal number, 0 for anything
+// else (signs, other characters, more than 32 bits); above 65536 gives 0.
+uint32_t attributeFieldValue(std::string_view text);
+
+} // namespace p2k
