@@ -3,6 +3,7 @@
 #include "commands/file_dialogs.h"
 #include "commands/pc_files.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <string>
