@@ -15,10 +15,18 @@ public:
         return static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
     }
+    // The protocol paces itself with 1 ms sleeps, and a plain sleep here
+    // oversleeps by a tenth or more; so sleep short and yield the last part.
     void sleepMs(uint32_t ms) override
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::this_thread::sleep_until(deadline - kYieldedPart);
+        while (std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
     }
+
+private:
+    static constexpr auto kYieldedPart = std::chrono::microseconds(250);
 };
 
 } // namespace

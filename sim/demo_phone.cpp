@@ -252,9 +252,11 @@ std::string toPhoneName(std::string_view utf8)
     return out;
 }
 
-std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock)
+std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs, uint32_t answerDelayMs)
 {
     PhoneConfig config;
+    config.transferDelayMs = transferDelayMs;
+    config.answerDelayMs = answerDelayMs;
     config.entrySize = 268;
     config.entriesPerChunk = 8;
     config.volumeName = u"/a";

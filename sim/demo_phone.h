@@ -13,7 +13,9 @@ namespace p2k::sim {
 // "MyToneDB.db", names with Russian letters, and a few hundred SEEM records
 // including the profiles record (SEEM 0x004C, record 1). Always the same
 // content, so demos and tests can rely on it.
-std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock);
+// The delays model a real bus: each control transfer, and the phone's time
+// to answer (both 0: as fast as the host can go).
+std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs = 0, uint32_t answerDelayMs = 0);
 
 // A short description of the demo phone (files, volume, free space, SEEMs),
 // worded from the phone's actual content.

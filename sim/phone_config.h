@@ -22,6 +22,7 @@ struct PhoneConfig {
     uint32_t freeSpace = 1843200;      // free bytes before anything is written through the service
     uint32_t restartDowntimeMs = 3000; // how long a restarted phone stays away
     uint32_t answerDelayMs = 0;        // an answer shows in the status poll only this long after the request
+    uint32_t transferDelayMs = 0;      // every control transfer takes this long
     bool startInModemMode = false;     // the command interface appears only after switchToCommandMode()
 };
 

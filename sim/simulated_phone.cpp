@@ -363,6 +363,12 @@ uint64_t SimulatedPhone::transferCount() const
     return transferCount_;
 }
 
+uint64_t SimulatedPhone::requestCount() const
+{
+    std::lock_guard lock(mutex_);
+    return requestCount_;
+}
+
 const PhoneConfig& SimulatedPhone::config() const
 {
     return config_;
@@ -373,6 +379,9 @@ const PhoneConfig& SimulatedPhone::config() const
 TransferResult SimulatedPhone::transfer(uint64_t attachment, std::span<const uint8_t> input,
                                         std::span<uint8_t> output)
 {
+    // The time the bus and the phone take for one control transfer.
+    if (config_.transferDelayMs > 0)
+        clock_.sleepMs(config_.transferDelayMs);
     std::lock_guard lock(mutex_);
     settleRestart();
     if (attachment != attachmentId_ || !commandInterfaceUp())
@@ -382,8 +391,10 @@ TransferResult SimulatedPhone::transfer(uint64_t attachment, std::span<const uin
         return refuse("transfer: " + std::to_string(input.size()) + " bytes, shorter than a setup block");
 
     const SetupBlock setup = decodeSetupBlock(input);
-    if (setup.requestType == wire::kRequestTypeOut)
+    if (setup.requestType == wire::kRequestTypeOut) {
+        ++requestCount_;
         return receiveRequest(setup, input, output);
+    }
     if (setup.requestType == wire::kRequestTypeIn && setup.request == wire::kRequestStatus)
         return answerStatusPoll(setup, input, output);
     if (setup.requestType == wire::kRequestTypeIn && setup.request == wire::kRequestData)

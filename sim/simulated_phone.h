@@ -96,6 +96,7 @@ public:
     // Protocol breaches seen from the host; empty for a correct host.
     const std::vector<std::string>& violations() const;
     uint64_t transferCount() const; // control transfers received on a live handle
+    uint64_t requestCount() const;  // of them, host-to-phone requests
     const PhoneConfig& config() const;
 
 private:
@@ -145,6 +146,7 @@ private:
     std::optional<uint16_t> lastSequence_;
     std::vector<std::string> violations_;
     uint64_t transferCount_ = 0;
+    uint64_t requestCount_ = 0;
     uint64_t attachmentId_ = 1;
     bool unplugged_ = false;
     bool modemMode_;

@@ -3,6 +3,7 @@
 #include "commands/file_list_control.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ public:
     void insertRowAtTop(std::string_view name, std::string_view flags, std::string_view size,
                         const uint8_t* entry) override
     {
-        rows.insert(rows.begin(), Row{std::string(name), std::string(flags), std::string(size), entry});
+        rows.push_front(Row{std::string(name), std::string(flags), std::string(size), entry});
     }
     void setColumnArrow(int column, int image) override { arrows.push_back({column, image}); }
     void sortRows(const std::function<int(const uint8_t*, const uint8_t*)>& compare) override
@@ -51,7 +52,7 @@ public:
         return out;
     }
 
-    std::vector<Row> rows;
+    std::deque<Row> rows;
     std::vector<std::pair<int, int>> arrows;
     std::set<int> selected;
 };
