@@ -91,14 +91,14 @@ uint32_t FileListView::walkEntries(const EntryVisitor& visit)
     return visited;
 }
 
-void FileListView::refreshFileList(MainWindow& window)
+bool FileListView::refreshFileList(MainWindow& window)
 {
     control_.deleteAllRows();
     decoded_ = false;
     log_.appendLog("Получаю список файлов...");
     if (fileSystem_.getFileList(window) != kOk) {
         log_.appendLog("Блин, чета пошло не так.. не получилось, короче..\r\n");
-        return;
+        return false;
     }
     log_.appendLog(" ok\r\n");
     control_.beginFill();
@@ -112,6 +112,7 @@ void FileListView::refreshFileList(MainWindow& window)
     decoded_ = true;
     log_.appendLog("Найдено файлов:" + std::to_string(shown) + "\r\n");
     showVolumeInfo();
+    return true;
 }
 
 void FileListView::showVolumeInfo()

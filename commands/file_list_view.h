@@ -21,7 +21,8 @@ public:
     FileListView(PhoneFileSystem& fileSystem, OperatorLog& log, FileListControl& control)
         : fileSystem_(fileSystem), log_(log), control_(control) {}
 
-    void refreshFileList(MainWindow& window);
+    // False when the list could not be fetched (the window shows no rows).
+    bool refreshFileList(MainWindow& window);
     void showVolumeInfo();
 
     // Values of the first listed entry with that raw name; kNotFound when

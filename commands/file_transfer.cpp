@@ -113,33 +113,34 @@ std::string FileTransferCommands::phoneNameFor(const DialogChoice& choice)
     return *phoneName;
 }
 
-void FileTransferCommands::uploadFile()
+bool FileTransferCommands::uploadFile()
 {
     c_.log.appendLog("Закачка...");
     std::array<uint8_t, PhoneFileSystem::kVolumeNameSize> volume{};
     if (c_.fileSystem.getVolumeName(volume) != kOk || c_.fileSystem.getFreeSpace(volume) != kOk) {
         c_.log.appendLog("Чет я потерялся.. носитель не определяю\r\n");
-        return;
+        return false;
     }
     const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
     if (!choice)
-        return;
+        return false;
     std::vector<uint8_t> data;
     if (!readPcFile(*choice, data))
-        return;
+        return false;
     const std::string phoneName = phoneNameFor(*choice);
     const uint32_t entrySize = c_.fileSystem.entrySize();
     if (phoneName.empty() || entrySize == 0 || phoneName.size() > entrySize - 8)
-        return;
+        return false;
     if (c_.fileSystem.openFile(phoneName, 0) != kOk)
-        return;
+        return false;
     const int written = c_.fileSystem.writeFile(data);
     c_.fileSystem.closeFile();
     if (written != kOk)
-        return;
+        return false;
     c_.log.appendLog(" ok\r\n");
     data = {};
     refreshIfAutomatic();
+    return true;
 }
 
 // --- attribute change -----------------------------------------------------
@@ -150,14 +151,18 @@ FileTransferCommands::Next FileTransferCommands::changeOne(std::string_view name
     if (c_.fileSystem.openFile(name, value) == kOk) {
         c_.log.appendLog(" ok\r\n");
         c_.fileSystem.closeFile();
+    } else {
+        allChanged_ = false;
     }
     return Next::Continue;
 }
 
-void FileTransferCommands::changeAttributes()
+bool FileTransferCommands::changeAttributes()
 {
-    forEachSelected("Меняем атрибут..", &FileTransferCommands::changeOne);
+    allChanged_ = true;
+    const LoopEnd end = forEachSelected("Меняем атрибут..", &FileTransferCommands::changeOne);
     refreshIfAutomatic();
+    return end == LoopEnd::Completed && allChanged_;
 }
 
 // --- download -------------------------------------------------------------
@@ -253,11 +258,11 @@ FileTransferCommands::Next FileTransferCommands::downloadOne(std::string_view na
     return Next::Continue;
 }
 
-void FileTransferCommands::downloadSelectedFiles()
+bool FileTransferCommands::downloadSelectedFiles()
 {
     firstFileSaved_ = false;
     downloadFolder_.clear();
-    forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne);
+    return forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne) == LoopEnd::Completed;
 }
 
 // --- delete ---------------------------------------------------------------
@@ -276,11 +281,13 @@ FileTransferCommands::Next FileTransferCommands::deleteOne(std::string_view name
     return Next::Continue;
 }
 
-void FileTransferCommands::deleteSelectedFiles()
+bool FileTransferCommands::deleteSelectedFiles()
 {
     // A "no" or a failed delete ends the command without a refresh.
-    if (forEachSelected("Удаляем...", &FileTransferCommands::deleteOne) != LoopEnd::EndedEarly)
+    const LoopEnd end = forEachSelected("Удаляем...", &FileTransferCommands::deleteOne);
+    if (end != LoopEnd::EndedEarly)
         refreshIfAutomatic();
+    return end == LoopEnd::Completed;
 }
 
 } // namespace p2k

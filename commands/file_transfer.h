@@ -28,15 +28,16 @@ struct FileCommandContext {
 };
 
 // Upload, attribute change, download and delete. Each reports in the log
-// only and leaves no phone file, PC file or buffer open behind it.
+// and leaves no phone file, PC file or buffer open behind it. The result,
+// which the window ignores, tells a script whether every file went through.
 class FileTransferCommands {
 public:
     explicit FileTransferCommands(FileCommandContext context) : c_(context) {}
 
-    void uploadFile();
-    void changeAttributes();
-    void downloadSelectedFiles();
-    void deleteSelectedFiles();
+    bool uploadFile();
+    bool changeAttributes();
+    bool downloadSelectedFiles();
+    bool deleteSelectedFiles();
 
 private:
     enum class Next { Continue, EndCommand };
@@ -49,6 +50,7 @@ private:
     bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
     std::string phoneNameFor(const DialogChoice& choice);
     Next changeOne(std::string_view name);
+    bool allChanged_ = true;
     Next downloadOne(std::string_view name);
     Next deleteOne(std::string_view name);
     int openForDownload(std::string_view name);

@@ -20,16 +20,19 @@ bool forbiddenOnPc(unsigned char c)
     return c < 0x20 || std::string_view("<>:\"/\\|?*").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-// Windows opens a device for these, whatever the extension.
+// Windows opens a device for these, whatever the extension, and also with
+// blanks before the extension ("nul .txt").
 bool isDeviceName(std::string_view name)
 {
-    const std::string_view stem = name.substr(0, name.find('.'));
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
     std::string upper(stem);
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
     if (std::find(kPlain.begin(), kPlain.end(), upper) != kPlain.end())
         return true;
-    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1'
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '0'
            && upper[3] <= '9';
 }
 

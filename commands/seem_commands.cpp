@@ -77,11 +77,11 @@ void SeemCommands::saveRecord(const std::string& folder, uint32_t seem, uint32_t
     }
 }
 
-void SeemCommands::downloadSeemRange()
+bool SeemCommands::downloadSeemRange()
 {
     const std::optional<DialogChoice> choice = c_.dialogs.showSave("xxxx_yyyy.seem");
     if (!choice)
-        return;
+        return false;
     // The dialog only picks the folder.
     const std::string folder = folderOf(choice->path);
     if (!folder.empty())
@@ -109,6 +109,7 @@ void SeemCommands::downloadSeemRange()
         ++seem;
     } while (seem <= last);
     c_.log.appendLog("Done.\r\n");
+    return true;
 }
 
 bool SeemCommands::writeBackFrom(const DialogChoice& choice, uint32_t seem, uint32_t record)
@@ -123,7 +124,7 @@ bool SeemCommands::writeBackFrom(const DialogChoice& choice, uint32_t seem, uint
     return c_.seem.writeSeem(seem, record, 0, length) == kOk;
 }
 
-void SeemCommands::uploadSeemRecord()
+bool SeemCommands::uploadSeemRecord()
 {
     c_.log.appendLog("Закачиваем СИМ N ");
     const uint32_t seem = takeField(control::kSeemNumber, kLargestNumber);
@@ -131,19 +132,21 @@ void SeemCommands::uploadSeemRecord()
     const uint32_t record = takeField(control::kSeemRecord, 1, true);
     c_.log.appendLog("запись N " + hex4(record));
     if (!readRecord(seem, record))
-        return;
+        return false;
     if (recordLength() == 0) {
         // Writing nothing would make the phone take a byte nobody supplied.
         c_.log.appendLog(" - Косяк!! Пустую запись назад не пишу\r\n");
-        return;
+        return false;
     }
     if (!fitsOneWrite(recordLength())) {
         c_.log.appendLog(" - Косяк!! Запись длиннее, чем телефон примет за раз\r\n");
-        return;
+        return false;
     }
     const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
-    if (choice && writeBackFrom(*choice, seem, record))
-        c_.log.appendLog(" ok\r\n");
+    if (!choice || !writeBackFrom(*choice, seem, record))
+        return false;
+    c_.log.appendLog(" ok\r\n");
+    return true;
 }
 
 // The profiles record as read: there, non-empty, and short enough to go back.
@@ -160,13 +163,13 @@ bool SeemCommands::patchableProfiles(bool read)
     return true;
 }
 
-void SeemCommands::updateRingtones()
+bool SeemCommands::updateRingtones()
 {
     const bool read = c_.seem.readSeem(kProfilesSeem, kProfilesRecord, 0, 0, answer_) == kOk;
     c_.log.appendLog("Читаем профили..\r\n");
     c_.clock.sleepMs(kStepWaitMs);
     if (!patchableProfiles(read))
-        return;
+        return false;
     const uint32_t length = recordLength();
     const std::span<uint8_t> data = c_.seem.dataBuffer();
     std::copy_n(answer_.begin() + 1, length, data.begin());
@@ -179,6 +182,7 @@ void SeemCommands::updateRingtones()
     c_.log.appendLog("База рингтонов удалена\r\n");
     c_.clock.sleepMs(kStepWaitMs);
     c_.seem.restartPhone();
+    return true;
 }
 
 } // namespace p2k

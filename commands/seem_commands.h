@@ -31,9 +31,11 @@ class SeemCommands {
 public:
     explicit SeemCommands(SeemCommandContext context) : c_(context) {}
 
-    void downloadSeemRange();
-    void uploadSeemRecord();
-    void updateRingtones();
+    // The results, which the window ignores, tell a script how it went: the
+    // range download fails only when no folder was chosen.
+    bool downloadSeemRange();
+    bool uploadSeemRecord();
+    bool updateRingtones();
 
     // The last answer of any SEEM read: status byte, then the record.
     const std::array<uint8_t, SeemAccess::kMaxAnswer>& answerBuffer() const { return answer_; }

@@ -455,3 +455,29 @@ TEST(AttributeFieldValue, Table)
 
 } // namespace
 } // namespace p2k::test
+
+namespace p2k::test {
+namespace {
+
+TEST_F(TransferTest, ResultsTellWhetherEveryFileWentThrough)
+{
+    EXPECT_TRUE(view.refreshFileList(window));
+    pc.files["C:/pc/a.bin"] = {pattern(10), false};
+    dialogs.answers.push_back(DialogChoice{"C:/pc/a.bin", "a.bin"});
+    EXPECT_TRUE(commands.uploadFile());
+    EXPECT_FALSE(commands.uploadFile()); // cancelled
+    EXPECT_FALSE(commands.downloadSelectedFiles()); // nothing selected
+    view.refreshFileList(window);
+    select({"a.bin", "/a/seed.txt"});
+    saveTo("D:/a.bin");
+    EXPECT_TRUE(commands.downloadSelectedFiles());
+    window.fields[control::kAttributes] = "3";
+    EXPECT_TRUE(commands.changeAttributes());
+    window.answers = {true, false};
+    EXPECT_FALSE(commands.deleteSelectedFiles());
+    phone.injectFault({sim::Fault::ErrorStatus, 7});
+    EXPECT_FALSE(view.refreshFileList(window));
+}
+
+} // namespace
+} // namespace p2k::test

@@ -312,3 +312,23 @@ TEST(Hex4, Formats)
 
 } // namespace
 } // namespace p2k::test
+
+namespace p2k::test {
+namespace {
+
+TEST_F(SeemCommandsTest, ResultsTellHowItWent)
+{
+    EXPECT_FALSE(commands.downloadSeemRange()); // no folder chosen
+    phone.setSeemRecord(0x4C, 1, record(60, 1));
+    pc.files["D:/p.seem"] = {record(60, 9), false};
+    window.fields[control::kSeemNumber] = "4c";
+    window.fields[control::kSeemRecord] = "1";
+    dialogs.answers.push_back(DialogChoice{"D:/p.seem", "p.seem"});
+    EXPECT_TRUE(commands.uploadSeemRecord());
+    window.fields[control::kSeemRecord] = "2";
+    EXPECT_FALSE(commands.uploadSeemRecord());
+    EXPECT_TRUE(commands.updateRingtones()); // last: the phone restarts
+}
+
+} // namespace
+} // namespace p2k::test
