@@ -329,6 +329,15 @@ size_t SimulatedPhone::seemRecordCount() const
     return seems_.count();
 }
 
+std::vector<SimulatedPhone::SeemRecordCopy> SimulatedPhone::seemRecords() const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<SeemRecordCopy> copies;
+    for (const auto& [key, bytes] : seems_.records())
+        copies.push_back({key.first, key.second, bytes});
+    return copies;
+}
+
 std::vector<uint16_t> SimulatedPhone::seemNumbers() const
 {
     std::lock_guard lock(mutex_);

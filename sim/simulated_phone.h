@@ -89,6 +89,12 @@ public:
     const std::vector<uint8_t>* seemRecord(uint16_t seem, uint16_t record) const;
     size_t seemRecordCount() const;
     std::vector<uint16_t> seemNumbers() const; // the SEEM numbers that have records, ascending
+    struct SeemRecordCopy {
+        uint16_t seem;
+        uint16_t record;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<SeemRecordCopy> seemRecords() const; // every record, in SEEM and record order
 
     // FIFO: each queued fault applies to the next request's answer.
     void injectFault(FaultSpec fault);
