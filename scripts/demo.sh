@@ -5,4 +5,4 @@ set -euo pipefail
 
 ensure_packages "${P2K_NATIVE_PACKAGES[@]}"
 configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug -- p2kfm-cli >/dev/null
-exec "$P2K_BUILD/native/p2kfm-cli" --demo session
+exec "$P2K_BUILD/native/p2kfm-cli" --demo --trace list

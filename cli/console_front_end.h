@@ -1,0 +1,92 @@
+#pragma once
+
+#include "app/main_window.h"
+#include "commands/file_dialogs.h"
+#include "commands/file_list_control.h"
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace p2k::cli {
+
+// The log as it happens, UTF-8, on one of the standard streams.
+class StreamLog : public LogSink {
+public:
+    explicit StreamLog(std::FILE* stream) : stream_(stream) {}
+    void append(std::string_view utf8) override;
+
+private:
+    std::FILE* stream_;
+};
+
+// The window without a screen: fields in memory, a progress bar on a
+// terminal, questions on standard input unless answered in advance.
+class ConsoleWindow : public MainWindow {
+public:
+    ConsoleWindow(LogSink& log, bool assumeYes) : log_(log), assumeYes_(assumeYes) {}
+
+    LogSink& logPane() override { return log_; }
+    void setStatusText(std::string_view) override {}
+    std::string fieldText(int controlId) override { return fields_[controlId]; }
+    void setFieldText(int controlId, std::string_view utf8) override { fields_[controlId] = utf8; }
+    void setProgressRange(uint32_t low, uint32_t high) override;
+    void setProgressPosition(uint32_t position) override;
+    void showAbout() override;
+    bool askYesNo(std::string_view caption, std::string_view question) override;
+    void notifyConnection(int32_t) override {}
+
+    // Ends a progress bar line, if one is shown.
+    void finishProgress();
+
+private:
+    LogSink& log_;
+    bool assumeYes_;
+    std::map<int, std::string> fields_;
+    uint32_t low_ = 0;
+    uint32_t high_ = 0;
+    bool barShown_ = false;
+};
+
+// The file list as rows in memory; a command selects rows by name.
+class ConsoleList : public FileListControl {
+public:
+    struct Row {
+        std::string name; // raw phone bytes
+        std::string flags;
+        std::string size;
+        const uint8_t* entry;
+    };
+
+    void deleteAllRows() override { rows_.clear(); }
+    void insertRowAtTop(std::string_view name, std::string_view flags, std::string_view size,
+                        const uint8_t* entry) override;
+    void setColumnArrow(int, int) override {}
+    void sortRows(const std::function<int(const uint8_t*, const uint8_t*)>& compare) override;
+    int nextSelectedRow(int after) override;
+    const uint8_t* rowEntry(int index) override { return rows_.at(static_cast<size_t>(index)).entry; }
+
+    // Selects the rows of these raw names; returns the names not listed.
+    std::vector<std::string> select(const std::vector<std::string>& names);
+    const std::deque<Row>& rows() const { return rows_; }
+
+private:
+    std::deque<Row> rows_;
+    std::set<int> selected_;
+};
+
+// Dialogs answered by the command line: the open dialog picks the file
+// given, the save dialog puts the proposed name into the folder given.
+class ArgumentDialogs : public FileDialogs {
+public:
+    std::optional<DialogChoice> showOpen() override;
+    std::optional<DialogChoice> showSave(std::string_view proposedName) override;
+
+    std::string openPath;
+    std::string saveFolder = ".";
+};
+
+} // namespace p2k::cli

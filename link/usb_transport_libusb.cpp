@@ -1,0 +1,84 @@
+#include "link/usb_transport_libusb.h"
+
+#include "link/byte_order.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace p2k {
+
+namespace {
+
+constexpr uint8_t kDirectionIn = 0x80;
+constexpr size_t kMaxDataStage = std::numeric_limits<uint16_t>::max();
+
+TransferResult failed()
+{
+    return {TransferOutcome::Failed, 0};
+}
+
+} // namespace
+
+TransferOutcome transferOutcomeOf(int libusbResult)
+{
+    if (libusbResult >= 0)
+        return TransferOutcome::Done;
+    return libusbResult == LIBUSB_ERROR_TIMEOUT ? TransferOutcome::TimedOut : TransferOutcome::Failed;
+}
+
+LibusbTransport::LibusbTransport(std::unique_ptr<UsbDeviceHandle> device, uint8_t interfaceNumber)
+    : device_(std::move(device)), interfaceNumber_(interfaceNumber)
+{
+}
+
+LibusbTransport::~LibusbTransport()
+{
+    device_->releaseInterface(interfaceNumber_);
+}
+
+TransferResult LibusbTransport::controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
+                                                uint32_t timeoutMs)
+{
+    if (input.size() < usb::kSetupSize)
+        return failed();
+    const UsbControlSetup setup{input[0], input[1], loadLe16(&input[2]), interfaceNumber_};
+    const size_t length = loadLe16(&input[6]);
+    if (setup.requestType & kDirectionIn)
+        return transferIn(setup, length, output, timeoutMs);
+    const std::span<const uint8_t> data = input.subspan(usb::kSetupSize);
+    // wLength names more data than the caller handed over.
+    if (data.size() < length)
+        return failed();
+    return transferOut(setup, data.first(length), output, timeoutMs);
+}
+
+TransferResult LibusbTransport::transferOut(const UsbControlSetup& setup, std::span<const uint8_t> data,
+                                            std::span<uint8_t> output, uint32_t timeoutMs)
+{
+    outData_.assign(data.begin(), data.end());
+    const int result = device_->controlTransfer(setup, outData_, timeoutMs);
+    const TransferOutcome outcome = transferOutcomeOf(result);
+    if (outcome != TransferOutcome::Done)
+        return {outcome, 0};
+    const size_t block = std::min(usb::kWriteOutputSize, output.size());
+    std::fill_n(output.begin(), block, uint8_t{0});
+    return {TransferOutcome::Done, block};
+}
+
+TransferResult LibusbTransport::transferIn(const UsbControlSetup& setup, size_t length, std::span<uint8_t> output,
+                                           uint32_t timeoutMs)
+{
+    if (output.size() < usb::kDriverPrefixSize)
+        return failed();
+    const size_t room = std::min({length, output.size() - usb::kDriverPrefixSize, kMaxDataStage});
+    const int result = device_->controlTransfer(setup, output.subspan(usb::kDriverPrefixSize, room), timeoutMs);
+    const TransferOutcome outcome = transferOutcomeOf(result);
+    if (outcome != TransferOutcome::Done)
+        return {outcome, 0};
+    // A device never sends more than asked; the clamp guards against a handle that claims to.
+    const size_t received = std::min(static_cast<size_t>(result), room);
+    storeLe32(output.data(), static_cast<uint32_t>(received));
+    return {TransferOutcome::Done, usb::kDriverPrefixSize + received};
+}
+
+} // namespace p2k

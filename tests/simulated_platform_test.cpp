@@ -1,0 +1,275 @@
+#include "sim/simulated_platform.h"
+
+#include "app/operator_log.h"
+#include "link/phone_link.h"
+#include "link/removal_watch.h"
+#include "link/test_command_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <stop_token>
+
+namespace p2k::sim {
+namespace {
+
+PhoneConfig modemPhone()
+{
+    PhoneConfig config;
+    config.startInModemMode = true;
+    return config;
+}
+
+class SimulatedPlatformTest : public testing::Test {
+protected:
+    explicit SimulatedPlatformTest(PhoneConfig config = {}) : phone(clock, config) {}
+
+    // Sends the restart command over the link; the phone detaches once the
+    // answer has been read.
+    int restartPhone()
+    {
+        std::array<uint8_t, 16> answer{};
+        uint32_t length = 0;
+        return channel.transact(0x22, {}, answer, length);
+    }
+
+    FakeClock clock{1000};
+    MemoryLogSink sink;
+    OperatorLog log{&sink};
+    SimulatedPhone phone;
+    SimulatedPlatform platform{phone, clock, log};
+    PhoneLink link;
+    TestCommandChannel channel{link, log, clock};
+    std::stop_source stop;
+};
+
+class SimulatedPlatformModemTest : public SimulatedPlatformTest {
+protected:
+    SimulatedPlatformModemTest() : SimulatedPlatformTest(modemPhone()) {}
+};
+
+// ---- modem port ---------------------------------------------------------------
+
+TEST_F(SimulatedPlatformTest, NoModemPortWhileInCommandMode)
+{
+    std::string port = "unchanged";
+    EXPECT_EQ(platform.findModemPort(port), -1);
+    EXPECT_EQ(port, "unchanged");
+}
+
+TEST_F(SimulatedPlatformModemTest, ModemPortIsCom5WhileInModemMode)
+{
+    std::string port;
+    EXPECT_EQ(platform.findModemPort(port), 0);
+    EXPECT_EQ(port, "COM5");
+}
+
+TEST_F(SimulatedPlatformModemTest, NoModemPortWhileUnpluggedOrHeld)
+{
+    std::string port;
+    phone.unplug();
+    EXPECT_EQ(platform.findModemPort(port), -1);
+    phone.plugIn();
+    platform.holdPhone(true);
+    EXPECT_EQ(platform.findModemPort(port), -1);
+    platform.holdPhone(false);
+    EXPECT_EQ(platform.findModemPort(port), 0);
+}
+
+TEST_F(SimulatedPlatformModemTest, SwitchWritesTheTextWaitsTwoSecondsAndBringsUpTheCommandInterface)
+{
+    EXPECT_EQ(platform.findPhone().device, nullptr);
+
+    platform.switchToCommandMode("COM5");
+
+    EXPECT_EQ(platform.bytesWrittenTo("COM5"), "at+mode=8\r\n");
+    EXPECT_EQ(clock.tickMs(), 3000u);
+    EXPECT_FALSE(phone.modemMode());
+    std::string port;
+    EXPECT_EQ(platform.findModemPort(port), -1);
+    EXPECT_NE(platform.findPhone().device, nullptr);
+}
+
+TEST_F(SimulatedPlatformModemTest, SwitchOnAnotherPortWritesNothingAndDoesNotWait)
+{
+    platform.switchToCommandMode("COM6");
+    EXPECT_EQ(platform.bytesWrittenTo("COM6"), "");
+    EXPECT_EQ(platform.bytesWrittenTo("COM5"), "");
+    EXPECT_EQ(clock.tickMs(), 1000u);
+    EXPECT_TRUE(phone.modemMode());
+}
+
+TEST_F(SimulatedPlatformModemTest, APhoneThatIgnoresTheSwitchStaysAModem)
+{
+    platform.setModemIgnoresSwitch(true);
+    platform.switchToCommandMode("COM5");
+    platform.switchToCommandMode("COM5");
+    EXPECT_EQ(platform.bytesWrittenTo("COM5"), "at+mode=8\r\nat+mode=8\r\n");
+    EXPECT_TRUE(phone.modemMode());
+    EXPECT_EQ(clock.tickMs(), 5000u);
+}
+
+TEST_F(SimulatedPlatformTest, SwitchWithoutAModemPortWritesNothing)
+{
+    platform.switchToCommandMode("COM5");
+    EXPECT_EQ(platform.bytesWrittenTo("COM5"), "");
+    EXPECT_EQ(clock.tickMs(), 1000u);
+}
+
+// ---- finding the interface ----------------------------------------------------------
+
+TEST_F(SimulatedPlatformTest, FindsTheAttachedPhoneAndItsDeviceReachesThePhone)
+{
+    FoundPhone found = platform.findPhone();
+    ASSERT_NE(found.device, nullptr);
+    EXPECT_EQ(found.devicePath, kSimDevicePath);
+    EXPECT_EQ(sink.text(), "");
+
+    link.attach(std::move(found.device));
+    EXPECT_EQ(restartPhone(), kOk);
+    EXPECT_EQ(phone.restartCount(), 1);
+}
+
+TEST_F(SimulatedPlatformTest, NothingFoundWhileUnpluggedHeldOrInModemMode)
+{
+    phone.unplug();
+    EXPECT_EQ(platform.findPhone().device, nullptr);
+    phone.plugIn();
+    platform.holdPhone(true);
+    EXPECT_EQ(platform.findPhone().device, nullptr);
+    platform.holdPhone(false);
+    EXPECT_NE(platform.findPhone().device, nullptr);
+    EXPECT_EQ(sink.text(), "");
+}
+
+TEST_F(SimulatedPlatformModemTest, NothingFoundInModemMode)
+{
+    EXPECT_EQ(platform.findPhone().device, nullptr);
+    EXPECT_EQ(platform.descriptorReads(), 0u);
+}
+
+TEST_F(SimulatedPlatformTest, NearNamesAndUnreadableDescriptorsAreSkipped)
+{
+    phone.unplug();
+    platform.setOtherInterfaces({{"motorola test command"},
+                                 {"Motorola Test Command "},
+                                 {"Motorola Test Comman"},
+                                 {"Motorola Test Command", false}});
+    EXPECT_EQ(platform.findPhone().device, nullptr);
+    EXPECT_EQ(platform.descriptorReads(), 4u);
+    EXPECT_EQ(sink.text(), "USB: IO Failed!\r\n");
+}
+
+TEST_F(SimulatedPlatformTest, ThePhoneIsFoundBehindOtherInterfaces)
+{
+    platform.setOtherInterfaces({{"USB Modem"}, {"MOTOROLA TEST COMMAND"}});
+    const FoundPhone found = platform.findPhone();
+    EXPECT_NE(found.device, nullptr);
+    EXPECT_EQ(found.devicePath, kSimDevicePath);
+    EXPECT_EQ(platform.descriptorReads(), 3u);
+}
+
+TEST_F(SimulatedPlatformTest, ALookAlikeWithTheExactNameIsOpenedFirst)
+{
+    platform.setOtherInterfaces({{"Motorola Test Command"}});
+    FoundPhone found = platform.findPhone();
+    ASSERT_NE(found.device, nullptr);
+    EXPECT_NE(found.devicePath, kSimDevicePath);
+    link.attach(std::move(found.device));
+    EXPECT_EQ(restartPhone(), kFailed);
+    EXPECT_EQ(phone.restartCount(), 0);
+}
+
+// ---- the removal watch ------------------------------------------------------------
+
+TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneIsUnplugged)
+{
+    const FoundPhone found = platform.findPhone();
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 300)
+            phone.unplug();
+    });
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1300u);
+    EXPECT_EQ(platform.lastWatchKey(), removalWatchKey(kSimDevicePath));
+}
+
+TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneRestarts)
+{
+    FoundPhone found = platform.findPhone();
+    link.attach(std::move(found.device));
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 100) {
+            EXPECT_EQ(restartPhone(), kOk);
+        }
+    });
+    const uint32_t before = clock.tickMs();
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    // The restart's own polls sleep 1 ms each; the watch notices at its next step.
+    EXPECT_EQ(phone.restartCount(), 1);
+    EXPECT_GE(clock.tickMs() - before, 100u);
+    EXPECT_LT(clock.tickMs() - before, 150u);
+}
+
+TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneIsHeld)
+{
+    const FoundPhone found = platform.findPhone();
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 50)
+            platform.holdPhone(true);
+    });
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1050u);
+}
+
+TEST_F(SimulatedPlatformTest, WatchReturnsAtOnceWhenItCannotBeSetUp)
+{
+    const FoundPhone found = platform.findPhone();
+    platform.setWatchUnavailable(true);
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1000u);
+}
+
+TEST_F(SimulatedPlatformTest, WatchOfAPathThatNamesNoKeyReturnsAtOnce)
+{
+    platform.findPhone();
+    platform.waitForRemoval("\\\\?", stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1000u);
+    EXPECT_EQ(platform.lastWatchKey(), std::nullopt);
+}
+
+TEST_F(SimulatedPlatformTest, WatchEndsWhenStopIsRequested)
+{
+    const FoundPhone found = platform.findPhone();
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 200)
+            stop.request_stop();
+    });
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1200u);
+    EXPECT_TRUE(phone.attached());
+}
+
+TEST_F(SimulatedPlatformTest, WatchReturnsAtOnceWhenStopWasRequestedBefore)
+{
+    const FoundPhone found = platform.findPhone();
+    stop.request_stop();
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1000u);
+}
+
+TEST_F(SimulatedPlatformTest, AReplugBetweenStepsStillEndsTheWatch)
+{
+    const FoundPhone found = platform.findPhone();
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 100) {
+            phone.unplug();
+            phone.plugIn();
+        }
+    });
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+    EXPECT_EQ(clock.tickMs(), 1100u);
+}
+
+} // namespace
+} // namespace p2k::sim
