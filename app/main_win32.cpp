@@ -1,23 +1,64 @@
-// p2kfm-demo.exe until the window exists: the demo session in a console.
+// p2kfm.exe and p2kfm-demo.exe: start-up. The program is its one dialog
+// window; when the window closes, the process ends.
 
-#include "app/demo_session.h"
+#include "app/application.h"
+#include "app/main_window_win32.h"
+#include "app/window_logic.h"
+#include "link/clock.h"
+
+#ifdef P2K_DEMO
+#include "app/demo_options.h"
+#include "app/demo_program_win32.h"
+#else
+#include "link/phone_platform_win32.h"
+#endif
 
 #include <windows.h>
 
-#include <string>
+#include <commctrl.h>
 
 namespace {
 
-void writeConsole(std::string_view text)
+using namespace p2k;
+
+struct ProgramSetup {
+    Application::PlatformFactory makePlatform;
+    LogPaneLimits logLimits = kLogPaneLimits;
+};
+
+#ifdef P2K_DEMO
+ProgramSetup programSetup()
 {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    const DemoOptions options = parseDemoOptions(commandLineArguments());
+    return {demoPlatformFactory(options.holdPhone),
+            options.logLimit ? logPaneLimitsFor(*options.logLimit) : kLogPaneLimits};
+}
+#else
+ProgramSetup programSetup()
+{
+    return {[](OperatorLog& log, Clock& clock) { return makeDriverPlatform(log, clock); }};
+}
+#endif
+
+// The list view and the progress bar of the dialog template.
+void registerControlClasses()
+{
+    INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
 }
 
 } // namespace
 
-int main()
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    SetConsoleOutputCP(CP_UTF8);
-    return p2k::runDemoSession(writeConsole);
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerControlClasses();
+    const HMENU popupMenu = LoadMenuW(instance, MAKEINTRESOURCEW(kPopupMenuResource));
+    const ProgramSetup setup = programSetup();
+    // Never destroyed: the monitor thread may be blocked in a removal wait,
+    // and ending the process ends it.
+    auto* app = new Application(windowsClock(), setup.makePlatform);
+    auto* window = new Win32MainWindow(instance, popupMenu, *app, setup.logLimits);
+    window->run();
+    ExitProcess(0);
 }

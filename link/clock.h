@@ -19,6 +19,9 @@ public:
 // The real clock (steady, monotonic).
 Clock& systemClock();
 
+// The real clock on Windows, whose 1 ms sleep lasts about 1 ms (Windows builds only).
+Clock& windowsClock();
+
 // A clock whose time moves only when someone sleeps on it or advances it.
 class FakeClock : public Clock {
 public:

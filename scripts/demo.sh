@@ -1,8 +1,34 @@
 #!/usr/bin/env bash
-# Runs p2kfm against the built-in demo phone.
+# Runs p2kfm against the built-in demo phone: first the command-line tool,
+# then the Windows program (p2kfm-demo.exe) under Wine; without a display it
+# runs on a virtual one (Xvfb). The phone attaches a second after start.
+#   ./scripts/demo.sh          both
+#   ./scripts/demo.sh --cli    the command-line tool only
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 ensure_packages "${P2K_NATIVE_PACKAGES[@]}"
 configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug -- p2kfm-cli >/dev/null
-exec "$P2K_BUILD/native/p2kfm-cli" --demo --trace list
+cli="$P2K_BUILD/native/p2kfm-cli"
+echo "\$ p2kfm-cli --demo list"
+"$cli" --demo list
+cat <<EOT
+
+More on the demo phone: $cli --demo --help
+  (for example: get NAME --to DIR, seem-get 4c 4c --to DIR, --trace volume;
+   --demo-dir DIR keeps the demo phone's changes in DIR between runs)
+EOT
+[ "${1:-}" = --cli ] && exit 0
+
+ensure_packages "${P2K_WINDOWS_PACKAGES[@]}" wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation
+configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+export WINEPREFIX=$P2K_BUILD/demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$P2K_BUILD/demo"
+echo
+echo "Opening the window (p2kfm-demo.exe under Wine); close it to end."
+if [ -n "${DISPLAY:-}" ]; then
+    exec wine "$P2K_BUILD/windows/p2kfm-demo.exe"
+fi
+echo "No display: the window runs on a virtual display (Xvfb). Press Ctrl-C to end."
+exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$P2K_BUILD/windows/p2kfm-demo.exe"

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace p2k {
+
+// The demo program's test settings (the phone program takes none):
+//   --hold-phone     the demo phone stays away until released
+//   --log-limit=N    the log pane holds N units, so that tests reach the
+//                    trimming of old lines quickly (N >= kMinLogLimit)
+// Anything else is ignored.
+struct DemoOptions {
+    bool holdPhone = false;
+    std::optional<size_t> logLimit;
+};
+
+inline constexpr size_t kMinLogLimit = 256;
+
+DemoOptions parseDemoOptions(std::span<const std::string> arguments);
+
+// The event that lets a held-back demo phone attach: the demo program with
+// that process id creates it, and a test sets it.
+inline std::string demoAttachEventName(uint32_t processId)
+{
+    return "Local\\p2kfm-demo-attach-" + std::to_string(processId);
+}
+
+} // namespace p2k

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows program: p2kfm-demo.exe runs under Wine on
+# a virtual X display and p2kfm-e2e.exe drives its window from a second
+# process; p2kfm.exe (the driver build) is started and closed once. Prints one
+# line per check and closes with "N passed, M failed"; exits non-zero when a
+# check failed. Screenshots land in build/e2e/ (window.png, menu.png,
+# about.png, tray.png). Brings the Windows build in build/windows up to date
+# first.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+P2K_E2E_PACKAGES=(wine wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-liberation)
+WINDOWS_BUILD=$P2K_BUILD/windows
+E2E_DIR=$P2K_BUILD/e2e
+
+if [ "${1:-}" != --on-display ]; then
+    echo "== End-to-end tests (Wine + Xvfb)"
+    ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_E2E_PACKAGES[@]}"
+    configure_and_build "$WINDOWS_BUILD" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    exec timeout 290 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display
+fi
+
+started=$SECONDS
+passed=0
+failed=0
+
+# The Wine prefix lives under the build folder and is made once; LANG=C so
+# that the Russian texts must come through the program's own UTF-16.
+export WINEPREFIX=$E2E_DIR/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C LC_ALL=C
+SHOTS=$E2E_DIR/requests
+mkdir -p "$E2E_DIR" "$SHOTS"
+rm -f "$SHOTS"/* "$E2E_DIR"/*.png
+
+tally() { # tally LINE: echoes a check line and counts it
+    echo "$1"
+    case $1 in
+    "ok   "*) passed=$((passed + 1)) ;;
+    "FAIL "*) failed=$((failed + 1)) ;;
+    esac
+}
+
+check() { # check NAME COMMAND...: one check line for whether COMMAND succeeded
+    local name=$1
+    shift
+    if "$@"; then tally "ok   $name"; else tally "FAIL $name"; fi
+}
+
+winpath() { local path=$1; echo "Z:${path//\//\\}"; }
+
+# Made once. Every program runs in a virtual desktop named "shell", which
+# Wine draws whole: window captions, and a taskbar with the notification area.
+prepare_prefix() {
+    [ -f "$WINEPREFIX/.p2kfm-ready" ] && return 0
+    local begun=$SECONDS
+    wineboot --init >/dev/null 2>&1 &&
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1 &&
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1 &&
+        wineserver -k && wineserver -w &&
+        : >"$WINEPREFIX/.p2kfm-ready"
+    echo "(wine prefix made in $((SECONDS - begun)) s)"
+}
+
+# Answers the driver's screenshot requests: NAME.request holds the screen
+# rectangle; the picture goes to build/e2e/NAME.png, then NAME.done is made.
+serve_screenshots() {
+    local request name x y w h
+    while :; do
+        for request in "$SHOTS"/*.request; do
+            [ -e "$request" ] || continue
+            name=$(basename "$request" .request)
+            read -r x y w h <"$request"
+            [ "$x" -lt 0 ] && { w=$((w + x)); x=0; }
+            [ "$y" -lt 0 ] && { h=$((h + y)); y=0; }
+            import -window root -crop "${w}x${h}+${x}+${y}" +repage "$E2E_DIR/$name.png" 2>/dev/null || true
+            rm -f "$request"
+            : >"$SHOTS/$name.done"
+        done
+        sleep 0.1
+    done
+}
+
+run_driver() { # run_driver ARGS...: p2kfm-e2e.exe's check lines, and one for its exit code
+    local line
+    while IFS= read -r line; do
+        tally "$line"
+    done < <(
+        code=0
+        wine "$WINDOWS_BUILD/e2e-driver/p2kfm-e2e.exe" "$@" 2>/dev/null || code=$?
+        [ "$code" = 0 ] && echo "ok   the driver finished" || echo "FAIL the driver finished with exit code $code"
+    )
+}
+
+wineserver -k 2>/dev/null || true
+check "Wine prefix ready" prepare_prefix
+
+serve_screenshots &
+watcher=$!
+trap 'kill $watcher 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+
+echo "== p2kfm-demo.exe"
+run_driver "$(winpath "$WINDOWS_BUILD/p2kfm-demo.exe")" "$(winpath "$SHOTS")"
+echo "== p2kfm.exe"
+run_driver --driver-build "$(winpath "$WINDOWS_BUILD/p2kfm.exe")" "$(winpath "$SHOTS")"
+
+for shot in window menu about tray; do
+    check "build/e2e/$shot.png saved" test -s "$E2E_DIR/$shot.png"
+done
+
+echo "(e2e run took $((SECONDS - started)) s)"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

@@ -1,0 +1,606 @@
+// p2kfm-e2e.exe DEMO_EXE SHOT_DIR
+// p2kfm-e2e.exe --driver-build P2KFM_EXE SHOT_DIR
+//
+// Starts p2kfm-demo.exe with its phone held back, works its window from this
+// second process as an operator would (clicks, keys, system commands, the
+// tray callback, a right click on the list), lets the phone attach, closes
+// the window, and prints one line per check: "ok   NAME" or "FAIL NAME: why".
+// With --driver-build it starts p2kfm.exe, which finds no phone under Wine,
+// and checks that the window comes up without contact and closes. Exits 1
+// when a check failed.
+//
+// Screenshots are taken by scripts/e2e.sh: for NAME this program writes
+// SHOT_DIR\NAME.request holding the screen rectangle "left top width height"
+// and waits for SHOT_DIR\NAME.done.
+
+#include "app/demo_options.h"
+#include "app/text_win32.h"
+#include "tests/e2e/window_probe_win32.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace p2k;
+using namespace p2k::e2e;
+
+constexpr std::wstring_view kRefusal = L"Тело не в коннекте\r\n";
+constexpr size_t kLogLimit = 4096;     // the demo's --log-limit; old lines go past 3/4 of it
+constexpr size_t kLogHighWater = 3072;
+constexpr DWORD kStartTimeoutMs = 60000;
+constexpr DWORD kAttachTimeoutMs = 15000;
+constexpr DWORD kUiTimeoutMs = 10000;
+constexpr UINT kTrayCallback = WM_USER;
+constexpr int kUnaddressed = 0xFFFF;
+
+struct ExpectedControl {
+    int id;
+    const wchar_t* className;
+    const wchar_t* caption;
+    bool tabStop;
+};
+
+// Dialog template 1 in template order, captions as the window starts.
+constexpr ExpectedControl kTemplate[] = {
+    {1008, L"SysListView32", L"", false},
+    {1001, L"Button", L"СПИСОК", true},
+    {1004, L"Button", L"About", true},
+    {1002, L"Button", L"Закачать", true},
+    {1003, L"Button", L"Рестарт", true},
+    {1006, L"Button", L"Удалить", true},
+    {1011, L"Button", L"Скачать SEEM", true},
+    {1007, L"Button", L"Спячка", true},
+    {1005, L"Button", L"Скачать", true},
+    {1000, L"Edit", L"", true},
+    {1010, L"Edit", L"0300", true},
+    {1009, L"Edit", L"0000", true},
+    {kUnaddressed, L"Static", L"От", false},
+    {kUnaddressed, L"Static", L"До", false},
+    {kUnaddressed, L"Button", L"Seem", false},
+    {1012, L"Button", L"Закачать SEEM", true},
+    {1014, L"Edit", L"", true},
+    {1013, L"Edit", L"", true},
+    {kUnaddressed, L"Static", L"Seem", false},
+    {kUnaddressed, L"Static", L"rec", false},
+    {kUnaddressed, L"Button", L"Труба", false},
+    {kUnaddressed, L"Button", L"ФАЙЛЫ", false},
+    {1015, L"Edit", L"", true},
+    {1016, L"Button", L"Сменить атрибут", true},
+    {kUnaddressed, L"Button", L"Атрибуты", false},
+    {1017, L"Edit", L"", true},
+    {kUnaddressed, L"Static", L"путь закачки:", false},
+    {1018, L"msctls_progress32", L"", false},
+    {kUnaddressed, L"Static", L"Статус:", false},
+    {1019, L"Static", L"нет контакта!", false},
+    {kUnaddressed, L"Button", L"", false},
+    {1020, L"Button", L"Авто рефреш", true},
+    {kUnaddressed, L"Static", L"списка файлов", false},
+    {1021, L"Button", L"Обновить рингтоны", true},
+};
+
+constexpr int kPhoneButtons[] = {1001, 1002, 1003, 1005, 1006, 1007, 1011, 1012, 1016, 1021};
+constexpr int kPhoneMenuItems[] = {1101, 1102};
+
+void print(std::string_view line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string show(std::wstring_view text)
+{
+    std::string shown;
+    for (char c : narrow(text)) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
+    }
+    return "\"" + shown + "\"";
+}
+
+class Checks {
+public:
+    bool check(bool ok, const std::string& name, const std::string& why = {})
+    {
+        print((ok ? "ok   " : "FAIL ") + name + (ok || why.empty() ? "" : ": " + why));
+        (ok ? passed_ : failed_) += 1;
+        return ok;
+    }
+    int failed() const { return failed_; }
+
+private:
+    int passed_ = 0;
+    int failed_ = 0;
+};
+
+// p2kfm-demo.exe or p2kfm.exe, ended by force if a check leaves it running.
+class ProgramUnderTest {
+public:
+    bool start(const std::wstring& exe, const std::wstring& arguments)
+    {
+        std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        return CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &info_) != 0;
+    }
+    ~ProgramUnderTest()
+    {
+        if (info_.hProcess == nullptr)
+            return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info_.hProcess, 99);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    HANDLE handle() const { return info_.hProcess; }
+    DWORD id() const { return info_.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
+
+class Session {
+public:
+    Session(Checks& checks, ProgramUnderTest& program, std::wstring shotDir)
+        : checks_(checks), program_(program), shotDir_(std::move(shotDir))
+    {
+    }
+
+    bool findWindow()
+    {
+        const bool found = waitUntil([&] { return (main_ = findProcessWindow(program_.id(), L"#32770", L"p2kfm")); },
+                                     kStartTimeoutMs);
+        return checks_.check(found, "the window p2kfm appears", "no visible dialog captioned p2kfm");
+    }
+
+    void run()
+    {
+        checkTemplate();
+        checkStartState();
+        checkList();
+        checkRefusals();
+        checkAbout();
+        checkCheckBox();
+        checkEnterAndEscape();
+        checkNotificationCodes();
+        checkSystemCommands();
+        checkTray();
+        checkPopupMenu();
+        checkLogTrimming();
+        attachPhone();
+        checkClose();
+    }
+
+    // p2kfm.exe: no phone, no driver under Wine; the window must come up,
+    // stay without contact and close.
+    void runDriverBuild()
+    {
+        checkTemplate();
+        Sleep(2500); // two passes of the monitor's search
+        checks_.check(textOf(control(1019)) == L"нет контакта!", "without a phone the status stays \"нет контакта!\"",
+                      show(textOf(control(1019))));
+        checks_.check(log().empty(), "a search that finds nothing logs nothing", show(log()));
+        checks_.check(logAfterClick(1001) == kRefusal, "the list command refuses without a phone");
+        checkClose();
+    }
+
+private:
+    HWND control(int id) const { return GetDlgItem(main_, id); }
+    std::wstring log() const { return textOf(control(1000)); }
+    bool shown() const { return IsWindowVisible(main_) && !IsIconic(main_); }
+
+    // Posted messages are handled in order: once a posted click on a phone
+    // button has logged its refusal, everything posted before it is done.
+    bool drainPosted()
+    {
+        const std::wstring before = log();
+        PostMessageW(control(1001), BM_CLICK, 0, 0);
+        return waitUntil([&] { return log().size() >= before.size() + kRefusal.size(); }, kUiTimeoutMs);
+    }
+
+    std::wstring logAfterClick(int id)
+    {
+        send(control(id), BM_CLICK);
+        return log();
+    }
+
+    void checkTemplate()
+    {
+        const std::vector<HWND> children = childrenInOrder(main_);
+        checks_.check(children.size() == std::size(kTemplate), "the dialog has the template's 34 controls",
+                      std::to_string(children.size()) + " controls");
+        std::string wrong;
+        for (size_t i = 0; i < children.size() && i < std::size(kTemplate); ++i) {
+            const ExpectedControl& expected = kTemplate[i];
+            const HWND child = children[i];
+            const bool tabStop = (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0;
+            if ((GetDlgCtrlID(child) & 0xFFFF) != expected.id || classOf(child) != expected.className ||
+                textOf(child) != expected.caption || tabStop != expected.tabStop)
+                wrong += " #" + std::to_string(i) + " " + std::to_string(GetDlgCtrlID(child)) + " " +
+                         narrow(classOf(child)) + " " + show(textOf(child)) + (tabStop ? " tab" : "");
+        }
+        checks_.check(wrong.empty(), "controls in template order with their classes, captions and tab stops",
+                      wrong);
+    }
+
+    void checkStartState()
+    {
+        const LONG style = GetWindowLongW(main_, GWL_STYLE);
+        constexpr LONG kFrame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+        checks_.check((style & kFrame) == kFrame && (style & (WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0,
+                      "the window has a caption, a system menu and a minimise box only");
+        checks_.check(textOf(control(1019)) == L"нет контакта!", "status reads \"нет контакта!\" before the phone",
+                      show(textOf(control(1019))));
+        checks_.check(log().empty(), "the log pane starts empty", show(log()));
+        checks_.check(send(control(1020), BM_GETCHECK) == BST_UNCHECKED, "the auto-refresh box starts unmarked");
+        const LONG paneStyle = GetWindowLongW(control(1000), GWL_STYLE);
+        checks_.check((paneStyle & (ES_READONLY | ES_MULTILINE)) == (ES_READONLY | ES_MULTILINE) &&
+                          (paneStyle & (WS_VSCROLL | WS_HSCROLL)) == 0,
+                      "the log pane is multi-line, read-only, without scroll bars");
+    }
+
+    void checkList()
+    {
+        const HWND list = control(1008);
+        const auto header = reinterpret_cast<HWND>(send(list, LVM_GETHEADER));
+        checks_.check(header != nullptr && send(header, HDM_GETITEMCOUNT) == 3, "the list's header has 3 columns");
+        const std::pair<const wchar_t*, int> expected[] = {{L"File", 224}, {L"Flags", 90}, {L"Size", 90}};
+        std::string got;
+        bool same = true;
+        for (int i = 0; i < 3; ++i) {
+            const auto column = readListColumn(program_.handle(), list, i);
+            same = same && column && column->title == expected[i].first && column->width == expected[i].second;
+            got += ' ';
+            got += column ? show(column->title) + ' ' + std::to_string(column->width) : "(unreadable)";
+        }
+        checks_.check(same, "LVM_GETCOLUMNW across processes: File 224, Flags 90, Size 90", got);
+        const auto styles = send(list, LVM_GETEXTENDEDLISTVIEWSTYLE);
+        checks_.check(styles == (LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
+                      "the list has grid lines and full-row selection", std::to_string(styles));
+        checks_.check(send(list, LVM_GETIMAGELIST, LVSIL_SMALL) != 0, "the list has its small image list");
+        const LONG style = GetWindowLongW(list, GWL_STYLE);
+        checks_.check((style & LVS_TYPEMASK) == LVS_REPORT && (style & LVS_SINGLESEL) == 0,
+                      "the list is a report view with several rows selectable");
+    }
+
+    void checkRefusals()
+    {
+        for (const int id : kPhoneButtons) {
+            const std::wstring before = log();
+            const std::wstring after = logAfterClick(id);
+            checks_.check(after == before + std::wstring(kRefusal),
+                          "button " + std::to_string(id) + " " + show(textOf(control(id))) + " refuses without a phone",
+                          show(after.substr(std::min(after.size(), before.size()))));
+        }
+        for (const int id : kPhoneMenuItems) {
+            const std::wstring before = log();
+            send(main_, WM_COMMAND, static_cast<WPARAM>(id));
+            checks_.check(log() == before + std::wstring(kRefusal),
+                          "menu command " + std::to_string(id) + " refuses without a phone");
+        }
+    }
+
+    static std::wstring staticTextOf(HWND box)
+    {
+        std::wstring text;
+        for (HWND child : childrenInOrder(box))
+            if (classOf(child) == L"Static" && textOf(child).size() > text.size())
+                text = textOf(child);
+        return text;
+    }
+
+    static int buttonCount(HWND box)
+    {
+        int count = 0;
+        for (HWND child : childrenInOrder(box))
+            count += classOf(child) == L"Button" && IsWindowVisible(child) ? 1 : 0;
+        return count;
+    }
+
+    void checkAbout()
+    {
+        const std::wstring before = log();
+        PostMessageW(control(1004), BM_CLICK, 0, 0);
+        HWND box = nullptr;
+        const bool opened = waitUntil([&] { return (box = findOwnedWindow(main_, L"#32770")); }, kUiTimeoutMs);
+        if (!checks_.check(opened, "About opens a box owned by the window"))
+            return;
+        const std::wstring text = staticTextOf(box);
+        checks_.check(textOf(box) == L"About", "the box is captioned About", show(textOf(box)));
+        checks_.check(text.starts_with(L"p2kfm") && text.find(L"\r\ndesigned for Motorola P2K phones\r\n") !=
+                                                         std::wstring::npos &&
+                          text.ends_with(L"\r\nbuild 12.03.2004"),
+                      "the About text names p2kfm, the phones and the build", show(text));
+        checks_.check(buttonCount(box) == 1, "the About box has only an OK button",
+                      std::to_string(buttonCount(box)) + " buttons");
+        screenshotOf("about", box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        checks_.check(waitUntil([&] { return !IsWindow(box); }, kUiTimeoutMs), "OK closes the About box");
+        checks_.check(log() == before, "About logs nothing");
+    }
+
+    void checkCheckBox()
+    {
+        const std::wstring before = log();
+        send(control(1020), BM_CLICK);
+        const bool marked = send(control(1020), BM_GETCHECK) == BST_CHECKED;
+        send(control(1020), BM_CLICK);
+        const bool unmarked = send(control(1020), BM_GETCHECK) == BST_UNCHECKED;
+        checks_.check(marked && unmarked && log() == before,
+                      "the auto-refresh box toggles without a phone and logs nothing");
+    }
+
+    void checkEnterAndEscape()
+    {
+        const std::wstring before = log();
+        send(main_, WM_COMMAND, IDOK);
+        send(main_, WM_COMMAND, IDCANCEL);
+        checks_.check(shown() && log() == before, "IDOK and IDCANCEL leave the window open and log nothing");
+        for (const WORD key : {VK_RETURN, VK_ESCAPE}) {
+            PostMessageW(control(1009), WM_KEYDOWN, key, 1);
+            PostMessageW(control(1009), WM_KEYUP, key, 0xC0000001);
+        }
+        const bool drained = drainPosted();
+        checks_.check(drained && shown() && log() == before + std::wstring(kRefusal),
+                      "Enter and Escape in a field leave the window open");
+    }
+
+    void checkNotificationCodes()
+    {
+        const std::wstring before = log();
+        send(main_, WM_COMMAND, MAKEWPARAM(1009, EN_CHANGE), reinterpret_cast<LPARAM>(control(1009)));
+        send(main_, WM_COMMAND, MAKEWPARAM(1001, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(control(1001)));
+        send(main_, WM_COMMAND, MAKEWPARAM(1101, 1));
+        checks_.check(log() == before, "command messages with a notification code run nothing");
+    }
+
+    void checkSystemCommands()
+    {
+        PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE | 1, 0);
+        checks_.check(drainPosted() && IsWindow(main_) && shown(),
+                      "a close request with extra low bits leaves the window open");
+        send(main_, WM_SYSCOMMAND, SC_MINIMIZE | 2);
+        const bool iconic = waitUntil([&] { return IsIconic(main_) != 0; }, kUiTimeoutMs);
+        send(main_, WM_SYSCOMMAND, SC_RESTORE);
+        const bool restored = waitUntil([&] { return shown(); }, kUiTimeoutMs);
+        checks_.check(iconic && restored, "a minimise request with extra low bits minimises the ordinary way");
+    }
+
+    void checkTray()
+    {
+        send(main_, WM_SYSCOMMAND, SC_MINIMIZE);
+        checks_.check(!IsWindowVisible(main_) && !IsIconic(main_), "minimise hides the window (to the tray)");
+        send(main_, kTrayCallback, 1, WM_RBUTTONUP);
+        send(main_, kTrayCallback, 1, WM_LBUTTONDOWN);
+        send(main_, kTrayCallback, 1, WM_MOUSEMOVE);
+        checks_.check(!IsWindowVisible(main_), "other mouse events on the tray icon leave it hidden");
+        send(main_, kTrayCallback, 1, WM_LBUTTONUP);
+        checks_.check(shown(), "the tray callback with a left button release restores the window");
+        checkTrayIcon();
+    }
+
+    // The notification area of Wine's taskbar: the icon shows while the
+    // window is hidden, and a real left click on it brings the window back.
+    void checkTrayIcon()
+    {
+        const HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+        if (!checks_.check(taskbar != nullptr, "the desktop has a taskbar with a notification area"))
+            return;
+        // The taskbar repaints on its own time after the last removal.
+        const bool emptyBefore = waitUntil([&] { return !findTrayIcon(taskbar); }, kUiTimeoutMs);
+        send(main_, WM_SYSCOMMAND, SC_MINIMIZE);
+        // Found when two looks a moment apart agree, so that the icon is
+        // painted whole.
+        std::optional<POINT> icon;
+        waitUntil(
+            [&] {
+                const auto first = findTrayIcon(taskbar);
+                Sleep(200);
+                icon = findTrayIcon(taskbar);
+                return first && icon && first->x == icon->x;
+            },
+            kUiTimeoutMs);
+        checks_.check(emptyBefore && icon, "minimise puts the icon into the notification area",
+                      emptyBefore ? "no icon appeared" : "the area was not empty before");
+        if (!icon)
+            return;
+        // Wine's taskbar now and then misses the pointer's arrival; a person
+        // would move onto the icon again.
+        HWND tip = nullptr;
+        for (int attempt = 0; attempt < 3 && tip == nullptr; ++attempt) {
+            moveMouseTo({icon->x - 40, icon->y});
+            moveMouseTo(*icon);
+            waitUntil([&] { return (tip = findVisibleTip()); }, 2000);
+        }
+        checks_.check(tip != nullptr && textOf(tip) == L"Left click to open service window.",
+                      "the icon's tip reads \"Left click to open service window.\"",
+                      tip != nullptr ? show(textOf(tip)) : "no tip shown");
+        screenshotAround("tray", tip != nullptr ? std::initializer_list<HWND>{taskbar, tip}
+                                               : std::initializer_list<HWND>{taskbar});
+        bool restored = false;
+        for (int attempt = 0; attempt < 3 && !restored; ++attempt) {
+            leftClickAt(*icon);
+            restored = waitUntil([&] { return shown(); }, 3000);
+        }
+        checks_.check(restored, "a left click on the icon restores the window", inputState());
+        checks_.check(waitUntil([&] { return !findTrayIcon(taskbar); }, kUiTimeoutMs),
+                      "restoring removes the icon from the notification area");
+    }
+
+    void checkPopupMenu()
+    {
+        RECT list{};
+        GetWindowRect(control(1008), &list);
+        const std::wstring before = log();
+        rightClickAt({(list.left + list.right) / 2, (list.top + list.bottom) / 2});
+        const DWORD windowThread = GetWindowThreadProcessId(main_, nullptr);
+        HWND menu = nullptr;
+        const bool opened = waitUntil([&] { return (menu = findThreadWindow(windowThread, L"#32768")); }, kUiTimeoutMs);
+        if (!checks_.check(opened, "a right click on empty list space opens the pop-up menu")) {
+            takeScreenshot("menu-failure", RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+            return;
+        }
+        screenshotAround("menu", {main_, menu});
+        pressKey(VK_DOWN);
+        pressKey(VK_RETURN);
+        const bool chosen =
+            waitUntil([&] { return log().size() >= before.size() + kRefusal.size() && !IsWindow(menu); }, kUiTimeoutMs);
+        checks_.check(chosen && log() == before + std::wstring(kRefusal),
+                      "choosing \"Скачать\" from the pop-up menu refuses without a phone",
+                      show(log().substr(std::min(log().size(), before.size()))));
+    }
+
+    // Where the pointer is and who has the input, for a failed click.
+    static std::string inputState()
+    {
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        const HWND foreground = GetForegroundWindow();
+        return "pointer at " + std::to_string(cursor.x) + "," + std::to_string(cursor.y) + ", foreground " +
+               (foreground != nullptr ? narrow(classOf(foreground)) : std::string("none"));
+    }
+
+    static bool wholeRefusalLines(std::wstring_view text)
+    {
+        if (text.size() % kRefusal.size() != 0)
+            return false;
+        for (size_t at = 0; at < text.size(); at += kRefusal.size())
+            if (text.substr(at, kRefusal.size()) != kRefusal)
+                return false;
+        return true;
+    }
+
+    std::pair<size_t, size_t> selection() const
+    {
+        const auto packed = static_cast<DWORD>(send(control(1000), EM_GETSEL));
+        return {LOWORD(packed), HIWORD(packed)};
+    }
+
+    void checkLogTrimming()
+    {
+        const HWND pane = control(1000);
+        const size_t start = log().size();
+        // The operator's caret on a line start in the middle of the log.
+        const size_t caret = start / kRefusal.size() / 2 * kRefusal.size();
+        send(pane, EM_SETSEL, caret, static_cast<LPARAM>(caret));
+        size_t longest = 0;
+        bool trimmed = false;
+        size_t previous = start;
+        for (int i = 0; i < 200; ++i) {
+            const size_t length = logAfterClick(1001).size();
+            longest = std::max(longest, length);
+            trimmed = trimmed || length < previous;
+            previous = length;
+        }
+        const std::wstring text = log();
+        checks_.check(trimmed && longest <= kLogHighWater,
+                      "a long log drops its oldest lines and stays within its limit",
+                      "longest " + std::to_string(longest) + (trimmed ? "" : ", never trimmed"));
+        checks_.check(wholeRefusalLines(text), "after trimming the log holds whole lines only");
+        const size_t tail = start - caret;
+        checks_.check(selection() == std::pair{text.size() - tail, text.size() - tail},
+                      "appends keep landing at the operator's caret across trimming",
+                      "caret " + std::to_string(selection().first) + " of " + std::to_string(text.size()));
+        send(pane, EM_SETSEL, 0, static_cast<LPARAM>(kRefusal.size()));
+        const std::wstring replaced = logAfterClick(1001);
+        checks_.check(replaced.size() == text.size() && wholeRefusalLines(replaced),
+                      "an append replaces the operator's selection");
+        send(pane, EM_SETSEL, replaced.size(), static_cast<LPARAM>(replaced.size()));
+    }
+
+    void attachPhone()
+    {
+        const HANDLE attach = OpenEventW(EVENT_MODIFY_STATE, FALSE, widen(demoAttachEventName(program_.id())).c_str());
+        if (!checks_.check(attach != nullptr, "the demo's hold-back can be released"))
+            return;
+        SetEvent(attach);
+        CloseHandle(attach);
+        const bool online = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
+        checks_.check(online, "status reads \"на связи!\" once the phone attaches", show(textOf(control(1019))));
+        const std::wstring before = log();
+        checks_.check(logAfterClick(1001) == before, "with the phone attached the list command is let through");
+        screenshotOf("window", main_);
+    }
+
+    void checkClose()
+    {
+        PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+        const bool ended = WaitForSingleObject(program_.handle(), kUiTimeoutMs) == WAIT_OBJECT_0;
+        DWORD code = 1;
+        GetExitCodeProcess(program_.handle(), &code);
+        checks_.check(ended && code == 0, "Close ends the program with exit code 0",
+                      ended ? "exit code " + std::to_string(code) : "still running");
+    }
+
+    void screenshotOf(const std::string& name, HWND window) { screenshotAround(name, {window}); }
+
+    void screenshotAround(const std::string& name, std::initializer_list<HWND> windows)
+    {
+        RECT area{};
+        for (HWND window : windows) {
+            RECT rect{};
+            GetWindowRect(window, &rect);
+            UnionRect(&area, &area, &rect);
+        }
+        checks_.check(takeScreenshot(name, area), "screenshot " + name + ".png");
+    }
+
+    // Asks scripts/e2e.sh for a screenshot of area and waits for it.
+    bool takeScreenshot(const std::string& name, RECT area)
+    {
+        Sleep(300); // let the windows finish painting
+        const std::wstring base = shotDir_ + L"\\" + widen(name);
+        DeleteFileW((base + L".done").c_str());
+        {
+            std::ofstream request(std::filesystem::path(base + L".partial"));
+            request << area.left << ' ' << area.top << ' ' << area.right - area.left << ' ' << area.bottom - area.top
+                    << '\n';
+        }
+        MoveFileExW((base + L".partial").c_str(), (base + L".request").c_str(), MOVEFILE_REPLACE_EXISTING);
+        return waitUntil([&] { return GetFileAttributesW((base + L".done").c_str()) != INVALID_FILE_ATTRIBUTES; },
+                         30000);
+    }
+
+    Checks& checks_;
+    ProgramUnderTest& program_;
+    std::wstring shotDir_;
+    HWND main_ = nullptr;
+};
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const bool driverBuild = argc == 4 && std::wstring_view(argv[1]) == L"--driver-build";
+    if (argc != 3 && !driverBuild) {
+        print("usage: p2kfm-e2e [--driver-build] EXE SHOT_DIR");
+        return 2;
+    }
+    const wchar_t* exe = argv[argc - 2];
+    Checks checks;
+    ProgramUnderTest program;
+    const std::wstring arguments = driverBuild ? L"" : L"--hold-phone --log-limit=" + std::to_wstring(kLogLimit);
+    const bool started = program.start(exe, arguments);
+    const std::wstring_view path = exe;
+    const std::string name = narrow(path.substr(path.find_last_of(L"\\/") + 1));
+    if (checks.check(started, name + " starts", "CreateProcess failed: " + std::to_string(GetLastError()))) {
+        Session session(checks, program, argv[argc - 1]);
+        if (session.findWindow())
+            driverBuild ? session.runDriverBuild() : session.run();
+    }
+    return checks.failed() == 0 ? 0 : 1;
+}
