@@ -6,12 +6,14 @@
 #include "app/cp1251.h"
 #include "app/phone_commands.h"
 #include "cli/console_front_end.h"
-#include "link/phone_platform_libusb.h"
+#include "cli/cli_platform.h"
 #include "link/test_command_channel.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_folder.h"
 #include "sim/demo_phone.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -21,6 +23,16 @@
 
 namespace p2k::cli {
 namespace {
+
+// Ctrl-C asks the running command to stop between two requests; a second
+// Ctrl-C ends the tool at once.
+std::atomic<bool> interruptRequested{false};
+
+void onInterrupt(int)
+{
+    interruptRequested.store(true);
+    std::signal(SIGINT, SIG_DFL);
+}
 
 struct Options {
     bool demo = false;
@@ -161,7 +173,7 @@ public:
 private:
     std::unique_ptr<UsbTransport> openRealPhone()
     {
-        platform_ = makeLibusbPlatform(log_, systemClock());
+        platform_ = makeCliPlatform(log_, systemClock());
         std::string port;
         if (platform_->findModemPort(port) == 0) {
             platform_->switchToCommandMode(port);
@@ -184,6 +196,7 @@ public:
           commands_(channel_, log_, systemClock(), {window_, list_, dialogs_, pcFiles_, autoRefresh_})
     {
         dialogs_.saveFolder = options.to;
+        commands_.fileSystem().setInterruptFlag(&interruptRequested);
     }
 
     int run()
@@ -199,8 +212,11 @@ public:
         }
         link_.attach(std::move(device));
         link_.setConnectedFlag(1);
+        std::signal(SIGINT, onInterrupt);
         const bool ok = runCommand();
         window_.finishProgress();
+        if (interruptRequested.load())
+            std::cerr << "p2kfm-cli: interrupted\n";
         link_.release();
         return connection_.save() && ok ? 0 : 1;
     }
@@ -310,6 +326,7 @@ private:
 int main(int argc, char** argv)
 {
     using namespace p2k::cli;
+    prepareConsole();
     Options options;
     if (!parse(argc, argv, options)) {
         printUsage(stderr);

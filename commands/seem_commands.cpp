@@ -99,6 +99,10 @@ bool SeemCommands::downloadSeemRange()
     uint32_t seem = first;
     do {
         for (uint32_t record = 1; record <= kLastRecord; ++record) {
+            if (c_.fileSystem.interrupted()) {
+                c_.log.appendLog("Прервано\r\n");
+                return false;
+            }
             c_.window.setProgressPosition(seem);
             // A failed read, a non-zero status or an answer without even a
             // status byte ends this SEEM's records.
@@ -175,14 +179,15 @@ bool SeemCommands::updateRingtones()
     std::copy_n(answer_.begin() + 1, length, data.begin());
     for (size_t offset : kProfileOffsets)
         data[offset] = kPatchedValue;
-    c_.seem.writeSeem(kProfilesSeem, kProfilesRecord, 0, length);
+    // The sequence goes on whatever the write gives; the result reports it.
+    const bool written = c_.seem.writeSeem(kProfilesSeem, kProfilesRecord, 0, length) == kOk;
     c_.clock.sleepMs(kStepWaitMs);
     c_.log.appendLog("Обновляем профили..\r\n");
     c_.fileSystem.deleteFile("MyToneDB.db");
     c_.log.appendLog("База рингтонов удалена\r\n");
     c_.clock.sleepMs(kStepWaitMs);
     c_.seem.restartPhone();
-    return true;
+    return written;
 }
 
 } // namespace p2k

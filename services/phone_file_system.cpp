@@ -84,6 +84,8 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
     uint32_t answers = 0;
     uint32_t got = 0;
     do {
+        if (interrupted())
+            return kFailed;
         storeBe32(&request_[0], kRead);
         storeBe32(&request_[4], asked);
         // Preset, so that an answer without data counts as no bytes.
@@ -109,6 +111,8 @@ int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
     answerLength_ = 0;
     answer_[0] = 0;
     for (size_t offset = 0; offset < data.size();) {
+        if (interrupted())
+            return kFailed;
         const size_t chunk = std::min<size_t>(data.size() - offset, kBlockSize);
         storeBe32(&request_[0], kWrite);
         storeBe32(&request_[4], static_cast<uint32_t>(chunk));
@@ -191,6 +195,8 @@ int PhoneFileSystem::fetchChunks(MainWindow& window, uint16_t count)
     uint32_t remaining = count;
     size_t position = 0;
     while (remaining > 0) {
+        if (interrupted())
+            return kFailed;
         storeBe32(&request_[0], kListNext);
         // The chunk lands right at the write position; the channel refuses
         // one that would run past the buffer.

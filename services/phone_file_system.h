@@ -5,6 +5,7 @@
 #include "link/test_command_channel.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -52,6 +53,12 @@ public:
     std::span<uint8_t> listChunks() { return std::span(list_).first(listStored_); }
     uint32_t freeSpace() const { return freeSpace_; }
 
+    // A front end that can be interrupted (Ctrl-C) sets this flag: reads,
+    // writes and the list fetch then fail between two requests, and the
+    // command's usual failure path closes what it opened.
+    void setInterruptFlag(const std::atomic<bool>* flag) { interrupt_ = flag; }
+    bool interrupted() const { return interrupt_ != nullptr && interrupt_->load(); }
+
 private:
     int send(size_t length, std::span<uint8_t> answer);
     int judgedRequest(size_t length);
@@ -71,6 +78,7 @@ private:
     std::vector<uint8_t> list_;
     size_t listStored_ = 0;
     uint32_t freeSpace_ = 0;
+    const std::atomic<bool>* interrupt_ = nullptr;
 };
 
 } // namespace p2k

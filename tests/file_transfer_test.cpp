@@ -1,4 +1,5 @@
 #include "commands/file_transfer.h"
+#include "link/tracing_transport.h"
 #include "sim/demo_phone.h"
 #include "sim/simulated_phone.h"
 #include "tests/support/fake_list.h"
@@ -477,6 +478,34 @@ TEST_F(TransferTest, ResultsTellWhetherEveryFileWentThrough)
     EXPECT_FALSE(commands.deleteSelectedFiles());
     phone.injectFault({sim::Fault::ErrorStatus, 7});
     EXPECT_FALSE(view.refreshFileList(window));
+}
+
+} // namespace
+} // namespace p2k::test
+
+namespace p2k::test {
+namespace {
+
+TEST_F(TransferTest, InterruptedDownloadStopsBetweenRequestsAndClosesThePhoneFile)
+{
+    phone.addFile({"/a/big.bin", 0, pattern(10000)});
+    refresh();
+    select({"/a/big.bin"});
+    saveTo("D:/big.bin");
+    std::atomic<bool> interrupt{false};
+    fileSystem.setInterruptFlag(&interrupt);
+    // Interrupt once the third block has been asked for.
+    const uint64_t start = phone.requestCount();
+    link.attach(std::make_unique<TracingTransport>(phone.open(), [&](const std::string&) {
+        if (phone.requestCount() - start >= 5)
+            interrupt.store(true);
+    }));
+    EXPECT_FALSE(commands.downloadSelectedFiles());
+    EXPECT_EQ(sink.text(), "Скачиваем.../a/big.binКосяк!! Не могу прочесть файл!");
+    EXPECT_FALSE(phone.fileOpen());
+    EXPECT_TRUE(pc.created.empty());
+    // open, seek, three reads, then the close: nothing more.
+    EXPECT_EQ(phone.requestCount() - start, 6u);
 }
 
 } // namespace
