@@ -23,6 +23,10 @@ void Application::announceConnection(int32_t connected)
 
 void Application::WindowCommands::run(Command command)
 {
+    if (CommandRunner* attached = attached_.load()) {
+        attached->run(command);
+        return;
+    }
     MainWindow* window = window_.load();
     if (window == nullptr)
         return;
@@ -31,7 +35,7 @@ void Application::WindowCommands::run(Command command)
         window->showAbout();
         break;
     default:
-        // The phone commands arrive with their own modules.
+        // The phone commands need the window's controls.
         break;
     }
 }

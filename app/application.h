@@ -40,19 +40,25 @@ public:
     // process ends, or until another is attached.
     void attachWindow(MainWindow& window);
 
+    // The runner of the window's commands (the phone commands built for its
+    // controls); it must stay as long as the window does.
+    void attachCommands(CommandRunner& commands) { commands_.attach(commands); }
+
     // Starts the connection monitor's thread.
     void startMonitor() { monitor_.start(); }
 
 private:
-    // Runs what the dispatcher lets through; commands without an
-    // implementation yet do nothing.
+    // Runs what the dispatcher lets through: the attached commands, or
+    // before they are attached only About.
     class WindowCommands : public CommandRunner {
     public:
         explicit WindowCommands(std::atomic<MainWindow*>& window) : window_(window) {}
         void run(Command command) override;
+        void attach(CommandRunner& commands) { attached_.store(&commands); }
 
     private:
         std::atomic<MainWindow*>& window_;
+        std::atomic<CommandRunner*> attached_{nullptr};
     };
 
     void announceConnection(int32_t connected);

@@ -44,15 +44,24 @@ bool CommandDispatcher::dispatch(uint32_t commandParam)
     const std::optional<CommandEntry> entry = findCommand(commandParam);
     if (!entry)
         return false;
-    if (entry->needsPhone && link_.connectedFlag() != 1) {
-        log_.appendLog("Тело не в коннекте\r\n");
-        return true;
-    }
     if (entry->command == Command::ToggleAutoRefresh) {
         // The check box flips its own mark; the flag follows the clicks.
         autoRefresh_ = autoRefresh_ == 1 ? 0 : 1;
         return true;
     }
+    // A command still running (in its dialog's or question's message loop)
+    // ignores further commands.
+    if (running_)
+        return true;
+    if (entry->needsPhone && link_.connectedFlag() != 1) {
+        log_.appendLog("Тело не в коннекте\r\n");
+        return true;
+    }
+    struct Running {
+        bool& flag;
+        explicit Running(bool& running) : flag(running) { flag = true; }
+        ~Running() { flag = false; }
+    } running(running_);
     runner_.run(entry->command);
     return true;
 }

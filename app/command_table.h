@@ -47,7 +47,9 @@ public:
 };
 
 // Routes command messages: applies the connection rule and keeps the
-// auto-refresh flag, which the transfer commands read.
+// auto-refresh flag, which the transfer commands read. While a command runs
+// (a dialog or question of it may run a message loop), further command
+// messages are ignored, so commands never nest.
 class CommandDispatcher {
 public:
     CommandDispatcher(PhoneLink& link, OperatorLog& log, CommandRunner& runner)
@@ -56,13 +58,15 @@ public:
     // True when commandParam names a command (whether it ran or was refused).
     bool dispatch(uint32_t commandParam);
 
-    int32_t autoRefreshFlag() const { return autoRefresh_; }
+    const int32_t& autoRefreshFlag() const { return autoRefresh_; }
+    bool commandRunning() const { return running_; }
 
 private:
     PhoneLink& link_;
     OperatorLog& log_;
     CommandRunner& runner_;
     int32_t autoRefresh_ = 0;
+    bool running_ = false;
 };
 
 } // namespace p2k

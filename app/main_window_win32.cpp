@@ -1,5 +1,6 @@
 #include "app/main_window_win32.h"
 
+#include "app/pc_files_win32.h"
 #include "app/text_win32.h"
 
 #include <string>
@@ -135,7 +136,11 @@ void LogPaneSink::dropOldLines(HWND pane, size_t appendLength)
 // ---- the window
 
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, HMENU popupMenu, Application& app, LogPaneLimits logLimits)
-    : instance_(instance), popupMenu_(popupMenu), app_(app), logPane_(dialog_, logLimits)
+    : instance_(instance), popupMenu_(popupMenu), app_(app), logPane_(dialog_, logLimits),
+      fileList_([this] { return control(control::kFileList); }), fileDialogs_([this] { return dialog(); }),
+      pcFiles_(makeWin32PcFiles()),
+      phoneCommands_(app.channel(), app.log(), app.clock(),
+                     {*this, fileList_, fileDialogs_, *pcFiles_, app.dispatcher().autoRefreshFlag()})
 {
 }
 
@@ -221,6 +226,7 @@ void Win32MainWindow::startMonitor()
 {
     logPane_.applyLimit();
     app_.attachWindow(*this);
+    app_.attachCommands(phoneCommands_);
     app_.startMonitor();
 }
 
@@ -300,9 +306,9 @@ void Win32MainWindow::showListMenu()
     PostMessageW(dialog(), WM_NULL, 0, 0);
 }
 
-void Win32MainWindow::sortByColumn(int /*column*/)
+void Win32MainWindow::sortByColumn(int column)
 {
-    // Sorting comes with the file list.
+    phoneCommands_.listView().sortByColumn(column);
 }
 
 // ---- what commands use

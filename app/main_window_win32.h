@@ -1,7 +1,10 @@
 #pragma once
 
 #include "app/application.h"
+#include "app/file_dialogs_win32.h"
+#include "app/file_list_win32.h"
 #include "app/main_window.h"
+#include "app/phone_commands.h"
 #include "app/window_logic.h"
 
 #include <windows.h>
@@ -10,6 +13,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -110,6 +114,10 @@ private:
     Application& app_;
     std::atomic<HWND> dialog_{nullptr};
     LogPaneSink logPane_;
+    Win32FileList fileList_;
+    Win32FileDialogs fileDialogs_;
+    std::unique_ptr<PcFiles> pcFiles_;
+    PhoneCommands phoneCommands_;
     NOTIFYICONDATAW tray_{};
     HIMAGELIST images_ = nullptr;
 };

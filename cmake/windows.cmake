@@ -4,15 +4,18 @@ target_compile_definitions(p2k_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN 
 add_library(p2k_win32 STATIC ${CMAKE_SOURCE_DIR}/link/usb_transport_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/phone_platform_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/clock_win32.cpp
-  ${CMAKE_SOURCE_DIR}/app/text_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/app/text_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/pc_files_win32.cpp)
 target_compile_options(p2k_win32 PRIVATE ${P2K_WARNINGS})
 target_link_libraries(p2k_win32 PUBLIC p2k_core setupapi advapi32 winmm)
 
 # The window: dialog, tray, log pane. The resources are compiled into each program.
 enable_language(RC)
-add_library(p2k_window STATIC ${CMAKE_SOURCE_DIR}/app/main_window_win32.cpp)
+add_library(p2k_window STATIC ${CMAKE_SOURCE_DIR}/app/main_window_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/file_list_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/file_dialogs_win32.cpp)
 target_compile_options(p2k_window PRIVATE ${P2K_WARNINGS})
-target_link_libraries(p2k_window PUBLIC p2k_win32 comctl32 shell32)
+target_link_libraries(p2k_window PUBLIC p2k_win32 comctl32 comdlg32 shell32)
 
 # p2kfm_program(NAME [sources...]): a GUI program around the window.
 function(p2kfm_program name)

@@ -15,12 +15,15 @@
 
 #include "app/demo_options.h"
 #include "app/text_win32.h"
+#include "link/clock.h"
+#include "sim/demo_phone.h"
 #include "tests/e2e/window_probe_win32.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -531,9 +534,326 @@ private:
         CloseHandle(attach);
         const bool online = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
         checks_.check(online, "status reads \"на связи!\" once the phone attaches", show(textOf(control(1019))));
-        const std::wstring before = log();
-        checks_.check(logAfterClick(1001) == before, "with the phone attached the list command is let through");
+        checkFileList();
         screenshotOf("window", main_);
+        checkDownload();
+        checkDelete();
+        checkUpload();
+        checkAttributes();
+        checkSeemRoundTrip();
+        checkRestartBy(1003, "\"Рестарт\"");
+        checkUpdateRingtones();
+        checkSuspend();
+    }
+
+    HWND list() const { return control(1008); }
+    int rowCount() const { return static_cast<int>(send(list(), LVM_GETITEMCOUNT)); }
+    std::vector<std::wstring> names() const { return readListColumnTexts(program_.handle(), list(), 0); }
+
+    int rowNamed(std::wstring_view name) const
+    {
+        const std::vector<std::wstring> all = names();
+        const auto found = std::find(all.begin(), all.end(), name);
+        return found == all.end() ? -1 : static_cast<int>(found - all.begin());
+    }
+
+    // What the log gained after before, once it holds ending (or after the wait).
+    std::wstring logGainUntil(const std::wstring& before, std::wstring_view ending, DWORD timeoutMs = kUiTimeoutMs)
+    {
+        std::wstring gained;
+        waitUntil(
+            [&] {
+                const std::wstring now = log();
+                gained = now.size() >= before.size() ? now.substr(before.size()) : now;
+                return gained.find(ending) != std::wstring::npos;
+            },
+            timeoutMs);
+        return gained;
+    }
+
+    std::wstring refreshList()
+    {
+        const std::wstring before = log();
+        PostMessageW(control(1001), BM_CLICK, 0, 0);
+        return logGainUntil(before, L"Найдено файлов:");
+    }
+
+    void checkFileList()
+    {
+        const std::wstring gained = refreshList();
+        checks_.check(gained.find(L"Найдено файлов:33\r\n") != std::wstring::npos,
+                      "\"СПИСОК\" logs \"Найдено файлов:33\"", show(gained));
+        checks_.check(rowCount() == 33, "the list shows 33 rows", std::to_string(rowCount()) + " rows");
+        const bool russian = rowNamed(L"/a/mobile/audio/Мелодия.mid") >= 0 && rowNamed(L"/a/mobile/picture/Фото_001.jpg") >= 0;
+        checks_.check(russian, "Russian names read back across processes as the phone's Windows-1251 decoded");
+        const int row = rowNamed(L"/a/mobile/system/bookmarks.txt");
+        const std::wstring flags = row >= 0 ? readListItemText(program_.handle(), list(), row, 1) : L"";
+        const std::wstring size = row >= 0 ? readListItemText(program_.handle(), list(), row, 2) : L"";
+        checks_.check(flags == L"0" && size == L"421", "a row shows its flags and size", narrow(flags + L" " + size));
+        screenshotOf("list", main_);
+        checkSortByHeader();
+    }
+
+    void clickFileHeader()
+    {
+        const auto header = reinterpret_cast<HWND>(send(list(), LVM_GETHEADER));
+        RECT area{};
+        GetWindowRect(header, &area);
+        leftClickAt({area.left + 100, (area.top + area.bottom) / 2});
+    }
+
+    void checkSortByHeader()
+    {
+        clickFileHeader();
+        std::vector<std::wstring> first;
+        waitUntil([&] { first = names(); return std::is_sorted(first.begin(), first.end()) ||
+                                                std::is_sorted(first.rbegin(), first.rend()); }, kUiTimeoutMs);
+        const bool sorted = std::is_sorted(first.begin(), first.end()) || std::is_sorted(first.rbegin(), first.rend());
+        checks_.check(sorted && first.size() == 33, "a click on the \"File\" header sorts the rows by name",
+                      first.empty() ? "no rows" : "top row " + show(first.front()));
+        const int firstArrow = arrowOfFileColumn();
+        // A second click within the double-click time would be a double click.
+        moveMouseTo({0, 0});
+        Sleep(GetDoubleClickTime() + 200);
+        clickFileHeader();
+        std::vector<std::wstring> second;
+        const std::vector<std::wstring> flipped(first.rbegin(), first.rend());
+        const bool flips = waitUntil([&] { second = names(); return second == flipped; }, kUiTimeoutMs);
+        checks_.check(flips && !first.empty(), "a second click on the header flips the order",
+                      second.empty() ? "no rows" : "top row " + show(second.front()));
+        const int secondArrow = arrowOfFileColumn();
+        checks_.check(firstArrow >= 0 && secondArrow >= 0 && firstArrow != secondArrow,
+                      "the \"File\" column shows the sort arrow, turned by the second click",
+                      std::to_string(firstArrow) + " then " + std::to_string(secondArrow));
+        screenshotOf("sorted", main_);
+    }
+
+    // The arrow image right of the File column's caption; -1 when none.
+    int arrowOfFileColumn() const
+    {
+        const auto column = readListColumn(program_.handle(), list(), 0);
+        constexpr int kArrowFormat = LVCFMT_IMAGE | LVCFMT_BITMAP_ON_RIGHT;
+        return column && (column->format & kArrowFormat) == kArrowFormat ? column->image : -1;
+    }
+
+    std::wstring transferFolder() const
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring folder = std::wstring(temp) + L"p2kfm-e2e";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        return folder;
+    }
+
+    // The open or save dialog the command posted to button opened: types
+    // path into its file name field and presses its default button.
+    bool answerFileDialog(int button, const std::wstring& path, const std::string& what)
+    {
+        PostMessageW(control(button), BM_CLICK, 0, 0);
+        HWND dialog = nullptr;
+        const bool opened = waitUntil([&] { return (dialog = findOwnedWindow(main_, L"#32770")); }, kUiTimeoutMs);
+        if (!checks_.check(opened, what + " opens a dialog owned by the window"))
+            return false;
+        checks_.check(!IsWindowEnabled(main_), "the window is disabled while the " + what + " dialog is open");
+        const HWND name = fileNameField(dialog);
+        if (!checks_.check(name != nullptr, "the " + what + " dialog has a file name field", describeChildren(dialog))) {
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            return false;
+        }
+        send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        return checks_.check(waitUntil([&] { return !IsWindow(dialog); }, kUiTimeoutMs),
+                             "pressing the " + what + " dialog's button closes it");
+    }
+
+    // The edit field of the common dialog's file name box (cmb13, or edt1).
+    static HWND fileNameField(HWND dialog)
+    {
+        struct Search {
+            HWND found = nullptr;
+        } search;
+        EnumChildWindows(
+            dialog,
+            [](HWND child, LPARAM param) -> BOOL {
+                const int id = GetDlgCtrlID(child);
+                if (id != 0x47C && id != 0x480)
+                    return TRUE;
+                HWND field = child;
+                if (classOf(child) != L"Edit")
+                    field = FindWindowExW(child, nullptr, L"Edit", nullptr);
+                if (field == nullptr)
+                    return TRUE;
+                reinterpret_cast<Search*>(param)->found = field;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    static std::string describeChildren(HWND dialog)
+    {
+        std::string text;
+        EnumChildWindows(
+            dialog,
+            [](HWND child, LPARAM param) -> BOOL {
+                auto& text = *reinterpret_cast<std::string*>(param);
+                text.append(" ").append(std::to_string(GetDlgCtrlID(child))).append(":");
+                text.append(narrow(classOf(child)));
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&text));
+        return text;
+    }
+
+    static std::vector<uint8_t> fileBytes(const std::wstring& path)
+    {
+        std::ifstream in(std::filesystem::path(path), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    void checkDownload()
+    {
+        const std::string phoneName = "/a/mobile/system/bookmarks.txt";
+        const int row = rowNamed(widen(phoneName));
+        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
+                           "a row can be selected for download"))
+            return;
+        const std::wstring target = transferFolder() + L"\\bookmarks.txt";
+        DeleteFileW(target.c_str());
+        const std::wstring before = log();
+        if (!answerFileDialog(1005, target, "save"))
+            return;
+        const std::wstring gained = logGainUntil(before, L" ok\r\n");
+        checks_.check(gained == L"Скачиваем.../a/mobile/system/bookmarks.txt ok\r\n", "the download logs its name and ok",
+                      show(gained));
+        const auto phone = sim::makeDemoPhone(windowsClock());
+        const sim::SimFile* expected = phone->findFile(phoneName);
+        const std::vector<uint8_t> saved = fileBytes(target);
+        checks_.check(expected != nullptr && saved == expected->content,
+                      "the saved PC file holds the demo phone's content", std::to_string(saved.size()) + " bytes");
+    }
+
+    void checkDelete()
+    {
+        const std::wstring victim = L"/a/mobile/picture/Thumb.bmp";
+        const int row = rowNamed(victim);
+        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
+                           "a row can be selected for deletion"))
+            return;
+        const std::wstring before = log();
+        PostMessageW(control(1006), BM_CLICK, 0, 0);
+        HWND box = nullptr;
+        const bool asked = waitUntil([&] { return (box = findOwnedWindow(main_, L"#32770")); }, kUiTimeoutMs);
+        if (!checks_.check(asked, "delete asks a question owned by the window"))
+            return;
+        checks_.check(staticTextOf(box) == L"Действительно удалить?", "the question reads \"Действительно удалить?\"",
+                      show(staticTextOf(box)));
+        // A command message while the question is open must not start another command.
+        send(main_, WM_COMMAND, 1001);
+        PostMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+        const std::wstring gained = logGainUntil(before, L" ok\r\n");
+        checks_.check(gained == L"Удаляем..." + victim + L" ok\r\n",
+                      "Yes deletes the file, and nothing else ran meanwhile", show(gained));
+        refreshList();
+        checks_.check(rowCount() == 32 && rowNamed(victim) < 0, "the refreshed list no longer shows the deleted file",
+                      std::to_string(rowCount()) + " rows");
+    }
+
+    void checkUpload()
+    {
+        const std::wstring source = transferFolder() + L"\\e2e_upload.txt";
+        const std::string content = "uploaded by the end-to-end test\r\n";
+        {
+            std::ofstream out(std::filesystem::path(source), std::ios::binary | std::ios::trunc);
+            out << content;
+        }
+        send(control(1017), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"/a/mobile/"));
+        const std::wstring before = log();
+        if (!answerFileDialog(1002, source, "open"))
+            return;
+        const std::wstring gained = logGainUntil(before, L" ok\r\n");
+        checks_.check(gained == L"Закачка.../a/mobile/e2e_upload.txt ok\r\n", "the upload logs the phone name and ok",
+                      show(gained));
+        refreshList();
+        const int row = rowNamed(L"/a/mobile/e2e_upload.txt");
+        const std::wstring size = row >= 0 ? readListItemText(program_.handle(), list(), row, 2) : L"";
+        checks_.check(rowCount() == 33 && size == std::to_wstring(content.size()),
+                      "the refreshed list shows the uploaded file with its size", narrow(size));
+    }
+
+    void checkRestartBy(int button, const std::string& what)
+    {
+        PostMessageW(control(button), BM_CLICK, 0, 0);
+        const bool away = waitUntil([&] { return textOf(control(1019)) == L"нет коннекта"; }, kAttachTimeoutMs);
+        checks_.check(away, what + ": the status reads \"нет коннекта\" while the phone restarts",
+                      show(textOf(control(1019))));
+        const bool back = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
+        checks_.check(back, what + ": then the status reads \"на связи!\" again", show(textOf(control(1019))));
+    }
+
+    void checkAttributes()
+    {
+        const std::wstring name = L"/a/mobile/system/bookmarks.txt";
+        const int row = rowNamed(name);
+        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
+                           "a row can be selected for an attribute change"))
+            return;
+        send(control(1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"4"));
+        const std::wstring before = log();
+        PostMessageW(control(1016), BM_CLICK, 0, 0);
+        const std::wstring gained = logGainUntil(before, L" ok\r\n");
+        checks_.check(gained == L"Меняем атрибут.." + name + L" ok\r\n", "\"Сменить атрибут\" changes the selected file",
+                      show(gained));
+        refreshList();
+        const int changed = rowNamed(name);
+        const std::wstring flags = changed >= 0 ? readListItemText(program_.handle(), list(), changed, 1) : L"";
+        checks_.check(flags == L"4", "the refreshed list shows the new attribute", narrow(flags));
+    }
+
+    void checkSeemRoundTrip()
+    {
+        const std::wstring folder = transferFolder();
+        const std::wstring saved = folder + L"\\004c_0001.seem";
+        DeleteFileW(saved.c_str());
+        send(control(1009), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"004c"));
+        send(control(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"004c"));
+        std::wstring before = log();
+        if (!answerFileDialog(1011, folder + L"\\xxxx_yyyy.seem", "SEEM save"))
+            return;
+        std::wstring gained = logGainUntil(before, L"Done.\r\n");
+        checks_.check(gained.ends_with(L"Done.\r\n"), "\"Скачать SEEM\" reads the range", show(gained));
+        const auto phone = sim::makeDemoPhone(windowsClock());
+        const auto record = phone->seemRecord(0x4C, 1);
+        checks_.check(record && fileBytes(saved) == *record, "004c_0001.seem holds the demo phone's record",
+                      std::to_string(fileBytes(saved).size()) + " bytes");
+        send(control(1013), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"004c"));
+        send(control(1014), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0001"));
+        before = log();
+        if (!answerFileDialog(1012, saved, "SEEM open"))
+            return;
+        gained = logGainUntil(before, L" ok\r\n");
+        checks_.check(gained.starts_with(L"Закачиваем СИМ N ") && gained.ends_with(L" ok\r\n"),
+                      "\"Закачать SEEM\" writes the record back", show(gained));
+    }
+
+    void checkUpdateRingtones()
+    {
+        const std::wstring before = log();
+        checkRestartBy(1021, "\"Обновить рингтоны\"");
+        const std::wstring gained = logGainUntil(before, L"База рингтонов удалена\r\n");
+        checks_.check(gained.find(L"База рингтонов удалена\r\n") != std::wstring::npos,
+                      "\"Обновить рингтоны\" removes the ringtone database", show(gained));
+    }
+
+    void checkSuspend()
+    {
+        const std::wstring before = log();
+        PostMessageW(control(1007), BM_CLICK, 0, 0);
+        const bool drained = waitUntil([&] { return send(main_, WM_NULL) == 0 && IsWindowEnabled(main_); }, kUiTimeoutMs);
+        Sleep(500);
+        const std::wstring gained = log().substr(std::min(log().size(), before.size()));
+        checks_.check(drained && gained.find(L"Косяк") == std::wstring::npos && gained.find(L"Блин") == std::wstring::npos,
+                      "\"Спячка\" runs without a complaint", show(gained));
     }
 
     void checkClose()

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace p2k::e2e {
 
 namespace {
@@ -202,7 +204,7 @@ std::optional<ListColumn> readListColumn(HANDLE process, HWND list, int index)
     if (memory.address() == nullptr)
         return std::nullopt;
     LVCOLUMNW column{};
-    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_IMAGE;
     column.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(memory.address()) + sizeof(LVCOLUMNW));
     column.cchTextMax = kTitleUnits;
     if (!memory.write(&column, sizeof column))
@@ -213,7 +215,51 @@ std::optional<ListColumn> readListColumn(HANDLE process, HWND list, int index)
     if (!memory.read(&column, sizeof column) || !memory.read(title, sizeof title, sizeof(LVCOLUMNW)))
         return std::nullopt;
     title[kTitleUnits - 1] = L'\0';
-    return ListColumn{title, column.cx};
+    return ListColumn{title, column.cx, column.fmt, column.iImage};
+}
+
+std::wstring readListItemText(HANDLE process, HWND list, int row, int subitem)
+{
+    constexpr size_t kTextUnits = 512;
+    RemoteMemory memory(process, sizeof(LVITEMW) + kTextUnits * sizeof(wchar_t));
+    if (memory.address() == nullptr)
+        return {};
+    LVITEMW item{};
+    item.iSubItem = subitem;
+    item.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(memory.address()) + sizeof(LVITEMW));
+    item.cchTextMax = kTextUnits;
+    if (!memory.write(&item, sizeof item))
+        return {};
+    const auto units = static_cast<size_t>(
+        send(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(memory.address())));
+    std::wstring text(std::min(units, kTextUnits - 1), L'\0');
+    if (!text.empty() && !memory.read(text.data(), text.size() * sizeof(wchar_t), sizeof(LVITEMW)))
+        return {};
+    return text;
+}
+
+std::vector<std::wstring> readListColumnTexts(HANDLE process, HWND list, int subitem)
+{
+    std::vector<std::wstring> texts;
+    const auto rows = static_cast<int>(send(list, LVM_GETITEMCOUNT));
+    for (int row = 0; row < rows; ++row)
+        texts.push_back(readListItemText(process, list, row, subitem));
+    return texts;
+}
+
+bool selectOnlyListRow(HANDLE process, HWND list, int row)
+{
+    RemoteMemory memory(process, sizeof(LVITEMW));
+    if (memory.address() == nullptr)
+        return false;
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    if (!memory.write(&item, sizeof item) ||
+        send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(memory.address())) == 0)
+        return false;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    return memory.write(&item, sizeof item) &&
+           send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(memory.address())) != 0;
 }
 
 // Every event carries its position: under Wine a pointer placed with

@@ -36,11 +36,21 @@ std::vector<HWND> childrenInOrder(HWND parent);
 struct ListColumn {
     std::wstring title;
     int width = 0;
+    int format = 0;
+    int image = -1;
 };
 
 // A list view column read with LVM_GETCOLUMNW, whose record and text live in
 // the list's process.
 std::optional<ListColumn> readListColumn(HANDLE process, HWND list, int index);
+
+// A list view item's or subitem's text, read with LVM_GETITEMTEXTW through
+// memory in the list's process; empty when unreadable.
+std::wstring readListItemText(HANDLE process, HWND list, int row, int subitem);
+// Every row's text in one column, top to bottom.
+std::vector<std::wstring> readListColumnTexts(HANDLE process, HWND list, int subitem);
+// Makes row the list's only selected row (LVM_SETITEMSTATE across processes).
+bool selectOnlyListRow(HANDLE process, HWND list, int row);
 
 // A visible tooltip window of any process.
 HWND findVisibleTip();
