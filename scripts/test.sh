@@ -4,12 +4,13 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
+ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" clang libclang-rt-14-dev
 
 echo "== Windows build (mingw-w64)"
 configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake"
 "$P2K_ROOT/scripts/e2e.sh"
+"$P2K_ROOT/scripts/fuzz.sh"
 
 echo "== Native tests"
 configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug
