@@ -25,9 +25,11 @@ started=$SECONDS
 passed=0
 failed=0
 
-# The Wine prefix lives under the build folder and is made once; LANG=C so
-# that the Russian texts must come through the program's own UTF-16.
-export WINEPREFIX=$E2E_DIR/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C LC_ALL=C
+# The Wine prefix lives under the build folder and is made once. C.UTF-8
+# lets Wine store Cyrillic file names on the Linux side, while its ANSI code
+# page stays 1252, so the Russian texts must come through the program's own
+# UTF-16.
+export WINEPREFIX=$E2E_DIR/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8 LC_ALL=C.UTF-8
 SHOTS=$E2E_DIR/requests
 mkdir -p "$E2E_DIR" "$SHOTS"
 rm -f "$SHOTS"/* "$E2E_DIR"/*.png

@@ -172,6 +172,9 @@ public:
 
     void run()
     {
+        // With a Cyrillic ANSI code page a narrow-text slip would go unseen.
+        checks_.check(GetACP() != 1251 && GetACP() != CP_UTF8, "the ANSI code page cannot carry Russian",
+                      std::to_string(GetACP()));
         checkTemplate();
         checkStartState();
         checkList();
@@ -711,33 +714,54 @@ private:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
+    bool selectOnly(std::initializer_list<int> rows)
+    {
+        const std::vector<int> wanted(rows);
+        return std::ranges::none_of(wanted, [](int row) { return row < 0; }) &&
+               selectOnlyListRows(program_.handle(), list(), wanted);
+    }
+
+    // Two files, one save dialog: the first is saved where the dialog says,
+    // the second lands beside it under its own (Cyrillic) title.
     void checkDownload()
     {
-        const std::string phoneName = "/a/mobile/system/bookmarks.txt";
-        const int row = rowNamed(widen(phoneName));
-        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
-                           "a row can be selected for download"))
+        const std::wstring first = L"/a/mobile/audio/Мелодия.mid";
+        const std::wstring second = L"/a/mobile/system/bookmarks.txt";
+        const int firstRow = rowNamed(first);
+        const int secondRow = rowNamed(second);
+        if (!checks_.check(firstRow >= 0 && firstRow < secondRow && selectOnly({firstRow, secondRow}),
+                           "two rows can be selected for download, Мелодия.mid above bookmarks.txt"))
             return;
-        const std::wstring target = transferFolder() + L"\\bookmarks.txt";
-        DeleteFileW(target.c_str());
+        const std::wstring firstTarget = transferFolder() + L"\\Мелодия.mid";
+        const std::wstring secondTarget = transferFolder() + L"\\bookmarks.txt";
+        DeleteFileW(firstTarget.c_str());
+        DeleteFileW(secondTarget.c_str());
         const std::wstring before = log();
-        if (!answerFileDialog(1005, target, "save"))
+        if (!answerFileDialog(1005, firstTarget, "save"))
             return;
-        const std::wstring gained = logGainUntil(before, L" ok\r\n");
-        checks_.check(gained == L"Скачиваем.../a/mobile/system/bookmarks.txt ok\r\n", "the download logs its name and ok",
-                      show(gained));
+        const std::wstring expected = L"Скачиваем..." + first + L" ok\r\n" + L"Скачиваем..." + second + L" ok\r\n";
+        const std::wstring gained = logGainUntil(before, expected);
+        checks_.check(gained == expected, "both downloads log their names and ok", show(gained));
+        checks_.check(findOwnedWindow(main_, L"#32770") == nullptr, "the second file asks no second dialog");
+        checkSavedAsOnPhone(firstTarget, first);
+        checkSavedAsOnPhone(secondTarget, second);
+    }
+
+    void checkSavedAsOnPhone(const std::wstring& pcPath, const std::wstring& phoneName)
+    {
         const auto phone = sim::makeDemoPhone(windowsClock());
-        const sim::SimFile* expected = phone->findFile(phoneName);
-        const std::vector<uint8_t> saved = fileBytes(target);
-        checks_.check(expected != nullptr && saved == expected->content,
-                      "the saved PC file holds the demo phone's content", std::to_string(saved.size()) + " bytes");
+        const sim::SimFile* expected = phone->findFile(sim::toPhoneName(narrow(phoneName)));
+        const std::vector<uint8_t> saved = fileBytes(pcPath);
+        checks_.check(expected != nullptr && !saved.empty() && saved == expected->content,
+                      narrow(pcPath) + " holds the demo phone's " + narrow(phoneName),
+                      std::to_string(saved.size()) + " bytes");
     }
 
     void checkDelete()
     {
         const std::wstring victim = L"/a/mobile/picture/Thumb.bmp";
         const int row = rowNamed(victim);
-        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
+        if (!checks_.check(row >= 0 && selectOnly({row}),
                            "a row can be selected for deletion"))
             return;
         const std::wstring before = log();
@@ -795,7 +819,7 @@ private:
     {
         const std::wstring name = L"/a/mobile/system/bookmarks.txt";
         const int row = rowNamed(name);
-        if (!checks_.check(row >= 0 && selectOnlyListRow(program_.handle(), list(), row),
+        if (!checks_.check(row >= 0 && selectOnly({row}),
                            "a row can be selected for an attribute change"))
             return;
         send(control(1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"4"));

@@ -247,19 +247,25 @@ std::vector<std::wstring> readListColumnTexts(HANDLE process, HWND list, int sub
     return texts;
 }
 
-bool selectOnlyListRow(HANDLE process, HWND list, int row)
+bool selectOnlyListRows(HANDLE process, HWND list, std::span<const int> rows)
 {
     RemoteMemory memory(process, sizeof(LVITEMW));
     if (memory.address() == nullptr)
         return false;
-    LVITEMW item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    if (!memory.write(&item, sizeof item) ||
-        send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(memory.address())) == 0)
+    const auto setState = [&](int row, UINT state) {
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = state;
+        return memory.write(&item, sizeof item) &&
+               send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(memory.address())) != 0;
+    };
+    if (!setState(-1, 0))
         return false;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    return memory.write(&item, sizeof item) &&
-           send(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(memory.address())) != 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!setState(rows[i], i == 0 ? LVIS_SELECTED | LVIS_FOCUSED : LVIS_SELECTED))
+            return false;
+    }
+    return !rows.empty();
 }
 
 // Every event carries its position: under Wine a pointer placed with

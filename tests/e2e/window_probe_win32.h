@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +50,9 @@ std::optional<ListColumn> readListColumn(HANDLE process, HWND list, int index);
 std::wstring readListItemText(HANDLE process, HWND list, int row, int subitem);
 // Every row's text in one column, top to bottom.
 std::vector<std::wstring> readListColumnTexts(HANDLE process, HWND list, int subitem);
-// Makes row the list's only selected row (LVM_SETITEMSTATE across processes).
-bool selectOnlyListRow(HANDLE process, HWND list, int row);
+// Makes rows the list's only selected rows, the first of them focused
+// (LVM_SETITEMSTATE across processes).
+bool selectOnlyListRows(HANDLE process, HWND list, std::span<const int> rows);
 
 // A visible tooltip window of any process.
 HWND findVisibleTip();
