@@ -82,12 +82,12 @@ void printUsage(std::FILE* out)
 }
 
 // Parses the command line; false (with a message) when it makes no sense.
-bool parse(int argc, char** argv, Options& options)
+bool parse(const std::vector<std::string>& argv, Options& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 1; i < argv.size(); ++i) {
+        const std::string& arg = argv[i];
         auto value = [&](std::string& into) {
-            if (i + 1 >= argc)
+            if (i + 1 >= argv.size())
                 return false;
             into = argv[++i];
             return true;
@@ -314,7 +314,7 @@ private:
     TestCommandChannel channel_;
     ConsoleList list_;
     ArgumentDialogs dialogs_;
-    std::unique_ptr<PcFiles> pcFilesOwner_ = makeStandardPcFiles();
+    std::unique_ptr<PcFiles> pcFilesOwner_ = makeCliPcFiles();
     PcFiles& pcFiles_ = *pcFilesOwner_;
     int32_t autoRefresh_ = 0;
     PhoneCommands commands_;
@@ -328,7 +328,7 @@ int main(int argc, char** argv)
     using namespace p2k::cli;
     prepareConsole();
     Options options;
-    if (!parse(argc, argv, options)) {
+    if (!parse(utf8Arguments(argc, argv), options)) {
         printUsage(stderr);
         return 1;
     }

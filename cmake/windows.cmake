@@ -40,5 +40,5 @@ endif()
 add_executable(p2kfm-cli ${CMAKE_SOURCE_DIR}/cli/p2kfm_cli.cpp ${CMAKE_SOURCE_DIR}/cli/console_front_end.cpp
   ${CMAKE_SOURCE_DIR}/cli/cli_platform_win32.cpp)
 target_compile_options(p2kfm-cli PRIVATE ${P2K_WARNINGS})
-target_link_libraries(p2kfm-cli PRIVATE p2k_win32)
+target_link_libraries(p2kfm-cli PRIVATE p2k_win32 shell32)
 target_link_options(p2kfm-cli PRIVATE -static -static-libgcc -static-libstdc++)

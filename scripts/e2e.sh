@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of the Windows program: p2kfm-demo.exe runs under Wine on
 # a virtual X display and p2kfm-e2e.exe drives its window from a second
-# process; p2kfm.exe (the driver build) is started and closed once. Prints one
+# process; p2kfm.exe (the driver build) is started and closed once, and
+# p2kfm-cli.exe copies a Cyrillic-named file both ways. Prints one
 # line per check and closes with "N passed, M failed"; exits non-zero when a
 # check failed. Screenshots land in build/e2e/ (window.png, menu.png,
 # about.png, tray.png). Brings the Windows build in build/windows up to date
@@ -104,6 +105,23 @@ echo "== p2kfm-demo.exe"
 run_driver "$(winpath "$WINDOWS_BUILD/p2kfm-demo.exe")" "$(winpath "$SHOTS")"
 echo "== p2kfm.exe"
 run_driver --driver-build "$(winpath "$WINDOWS_BUILD/p2kfm.exe")" "$(winpath "$SHOTS")"
+
+# Cyrillic phone names and PC folders on the command line: the ANSI argv
+# (code page 1252 here) cannot carry them, the tool must read them as UTF-16.
+echo "== p2kfm-cli.exe"
+cli_copies() {
+    local folder=$E2E_DIR/cli/Папка output
+    rm -rf "$E2E_DIR/cli" && mkdir -p "$folder"
+    check "p2kfm-cli.exe get saves Мелодия.mid into Папка" \
+        wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo get /a/mobile/audio/Мелодия.mid --to "$(winpath "$folder")"
+    check "its bytes match the window's download" \
+        cmp -s "$folder/Мелодия.mid" "$WINEPREFIX/drive_c/users/root/Temp/p2kfm-e2e/Мелодия.mid"
+    output=$(wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo put "$(winpath "$folder/Мелодия.mid")" \
+        --as /a/mobile/audio/копия_ 2>&1) || true
+    check "p2kfm-cli.exe put uploads it under a Cyrillic name" \
+        grep -qF "Закачка.../a/mobile/audio/копия_Мелодия.mid ok" <<<"$output"
+}
+cli_copies
 
 for shot in window menu about tray; do
     check "build/e2e/$shot.png saved" test -s "$E2E_DIR/$shot.png"
