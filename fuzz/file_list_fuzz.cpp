@@ -145,32 +145,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace p2k;
     using namespace p2k::fuzz;
     FuzzInput in(data, size);
-    FakeClock clock;
-    MemoryLogSink sink;
-    OperatorLog log(&sink);
-    PhoneLink link;
-    AnswerPlayingTransport& phone = attachAnswerPlayer(link, in);
-    TestCommandChannel channel(link, log, clock);
-    PhoneFileSystem fileSystem(channel, log);
-    test::FakeList list;
-    test::FakeWindow window;
-    FileListView view(fileSystem, log, list);
+    PlayedPhoneWorld world(in);
 
-    const bool fetched = view.refreshFileList(window);
+    const bool fetched = world.view.refreshFileList(world.window);
 
-    require(fetched == sink.text().starts_with("Получаю список файлов... ok\r\n"),
+    require(fetched == world.sink.text().starts_with("Получаю список файлов... ok\r\n"),
             "the result says whether the list came");
-    require(fetched || list.rows.empty(), "a failed fetch shows no rows");
-    checkRows(fileSystem, list);
-    checkLog(sink.text(), fetched, list.rows.size());
-    const std::vector<const PlayedRequest*> counts = phone.requestsOf(kFileSystem, kListCount);
+    require(fetched || world.list.rows.empty(), "a failed fetch shows no rows");
+    checkRows(world.fileSystem, world.list);
+    checkLog(world.sink.text(), fetched, world.list.rows.size());
+    const std::vector<const PlayedRequest*> counts = world.phone.requestsOf(kFileSystem, kListCount);
     if (!counts.empty() && counts.front()->answer.size() >= 2)
-        checkProgress(window, loadBe16(counts.front()->answer.data()));
+        checkProgress(world.window, loadBe16(counts.front()->answer.data()));
     if (fetched) {
-        const auto entries = wellFormedEntries(phone.requestsOf(kFileSystem, kListNext), fileSystem.entryCount());
+        const auto entries = wellFormedEntries(world.phone.requestsOf(kFileSystem, kListNext), world.fileSystem.entryCount());
         if (entries)
-            checkWellFormed(list, *entries, view);
+            checkWellFormed(world.list, *entries, world.view);
     }
-    checkSorting(view, list);
+    checkSorting(world.view, world.list);
     return 0;
 }

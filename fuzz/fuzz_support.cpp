@@ -199,6 +199,8 @@ void AnswerPlayingTransport::decideAnswer(PlayedRequest& request)
     }
 }
 
+namespace {
+
 AnswerPlayingTransport& attachAnswerPlayer(PhoneLink& link, FuzzInput& input)
 {
     auto transport = std::make_unique<AnswerPlayingTransport>(input);
@@ -206,6 +208,10 @@ AnswerPlayingTransport& attachAnswerPlayer(PhoneLink& link, FuzzInput& input)
     link.attach(std::move(transport));
     return phone;
 }
+
+} // namespace
+
+PlayedPhoneWorld::PlayedPhoneWorld(FuzzInput& input) : phone(attachAnswerPlayer(link, input)) {}
 
 // ---- text ------------------------------------------------------------------
 

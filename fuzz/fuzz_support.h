@@ -5,9 +5,15 @@
 // driver level (raw outputs), one at the service level (status and data of
 // each answer, wrapped in a correct wire exchange).
 
+#include "app/operator_log.h"
+#include "commands/file_list_view.h"
 #include "link/clock.h"
 #include "link/phone_link.h"
+#include "link/test_command_channel.h"
 #include "link/usb_transport.h"
+#include "services/phone_file_system.h"
+#include "tests/support/fake_list.h"
+#include "tests/support/fake_window.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -112,8 +118,24 @@ private:
     Bytes dataOutput_;
 };
 
-// Attaches an answer-playing phone to link; the link owns it.
-AnswerPlayingTransport& attachAnswerPlayer(PhoneLink& link, FuzzInput& input);
+// The program's channel, file system and list view over an answer-playing
+// phone that the link owns.
+struct PlayedPhoneWorld {
+    explicit PlayedPhoneWorld(FuzzInput& input);
+    PlayedPhoneWorld(const PlayedPhoneWorld&) = delete;
+    PlayedPhoneWorld& operator=(const PlayedPhoneWorld&) = delete;
+
+    FakeClock clock;
+    MemoryLogSink sink;
+    OperatorLog log{&sink};
+    PhoneLink link;
+    AnswerPlayingTransport& phone;
+    TestCommandChannel channel{link, log, clock};
+    PhoneFileSystem fileSystem{channel, log};
+    test::FakeList list;
+    test::FakeWindow window;
+    FileListView view{fileSystem, log, list};
+};
 
 // True when text is well-formed UTF-8 (what the log and PC names must be).
 bool isUtf8(std::string_view text);

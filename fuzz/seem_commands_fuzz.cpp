@@ -8,7 +8,6 @@
 #include "fuzz/fuzz_support.h"
 #include "link/byte_order.h"
 #include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
 
 #include <map>
 
@@ -88,21 +87,13 @@ private:
     const AnswerPlayingTransport& phone_;
 };
 
-struct Harness {
-    explicit Harness(FuzzInput& input) : in(input) {}
+struct Harness : PlayedPhoneWorld {
+    explicit Harness(FuzzInput& input) : PlayedPhoneWorld(input), in(input) {}
 
     FuzzInput& in;
-    FakeClock clock;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    AnswerPlayingTransport* phone = &attachAnswerPlayer(link, in);
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
     SeemAccess seem{channel};
-    test::FakeWindow window;
     test::FakePcFiles pc;
-    RecordDialogs dialogs{in, pc, *phone};
+    RecordDialogs dialogs{in, pc, phone};
     SeemCommands commands{{window, dialogs, pc, log, seem, fileSystem, clock}};
     uint8_t writeVerdictByte = 0; // the first byte the last write answer left
 };
@@ -111,8 +102,8 @@ struct Harness {
 std::vector<const PlayedRequest*> sentSince(const Harness& h, size_t first)
 {
     std::vector<const PlayedRequest*> sent;
-    for (size_t i = first; i < h.phone->requests().size(); ++i)
-        sent.push_back(&h.phone->requests()[i]);
+    for (size_t i = first; i < h.phone.requests().size(); ++i)
+        sent.push_back(&h.phone.requests()[i]);
     return sent;
 }
 
@@ -132,7 +123,7 @@ void downloadRange(Harness& h)
     h.window.fields[control::kSeemRangeEnd] = hex4(last);
     const std::map<std::string, test::FakePcFiles::Stored> before = h.pc.files;
     uint8_t firstByte = h.commands.answerBuffer()[0];
-    const size_t start = h.phone->requests().size();
+    const size_t start = h.phone.requests().size();
     require(h.commands.downloadSeemRange(), "a download with a folder chosen goes through");
 
     const uint32_t shownLast = std::min<uint32_t>(last, 0xFFFF);
@@ -180,7 +171,7 @@ void uploadRecord(Harness& h)
     const uint32_t seem = std::min<uint32_t>(seemNumber, 0xFFFF);
     const uint32_t record = recordNumber == 0 || recordNumber >= 0xFFFF ? 1 : recordNumber;
     const uint8_t firstByte = h.commands.answerBuffer()[0];
-    const size_t start = h.phone->requests().size();
+    const size_t start = h.phone.requests().size();
     h.pc.files.erase(kPcRecord);
     const bool result = h.commands.uploadSeemRecord();
 
@@ -206,7 +197,7 @@ void uploadRecord(Harness& h)
 void updateRingtones(Harness& h)
 {
     const uint8_t firstByte = h.commands.answerBuffer()[0];
-    const size_t start = h.phone->requests().size();
+    const size_t start = h.phone.requests().size();
     const bool result = h.commands.updateRingtones();
 
     const std::vector<const PlayedRequest*> sent = sentSince(h, start);

@@ -109,22 +109,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace p2k;
     using namespace p2k::fuzz;
     FuzzInput in(data, size);
-    FakeClock clock;
-    MemoryLogSink sink;
-    OperatorLog log(&sink);
-    PhoneLink link;
-    AnswerPlayingTransport& phone = attachAnswerPlayer(link, in);
-    TestCommandChannel channel(link, log, clock);
-    PhoneFileSystem fileSystem(channel, log);
-    test::FakeList list;
-    FileListView view(fileSystem, log, list);
+    PlayedPhoneWorld world(in);
 
     for (size_t round = 0; round < kRounds && !in.empty(); ++round) {
-        const size_t first = phone.requests().size();
-        sink.clear();
-        view.showVolumeInfo();
-        require(isUtf8(sink.text()), "the log is UTF-8");
-        checkBlock(sink.text(), phone.requests(), first, fileSystem);
+        const size_t first = world.phone.requests().size();
+        world.sink.clear();
+        world.view.showVolumeInfo();
+        require(isUtf8(world.sink.text()), "the log is UTF-8");
+        checkBlock(world.sink.text(), world.phone.requests(), first, world.fileSystem);
     }
     return 0;
 }

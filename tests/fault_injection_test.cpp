@@ -8,12 +8,7 @@
 // refused to close it.
 
 #include "app/cp1251.h"
-#include "commands/file_transfer.h"
-#include "commands/seem_commands.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -45,8 +40,8 @@ sim::PhoneConfig smallChunks()
 
 // A phone with four files and three records of SEEM 0x004C, and the
 // commands over it, as the application wires them.
-struct Bench {
-    Bench()
+struct Bench : PhoneWorld {
+    Bench() : PhoneWorld(smallChunks())
     {
         phone.addFile({"/a/one.bin", 0, kOne});
         phone.addFile({"/a/two.bin", 0, kTwo});
@@ -66,14 +61,6 @@ struct Bench {
         sink.clear();
     }
 
-    void select(const std::vector<std::string>& names)
-    {
-        for (size_t row = 0; row < list.rows.size(); ++row) {
-            if (std::find(names.begin(), names.end(), list.rows[row].name) != names.end())
-                list.selected.insert(static_cast<int>(row));
-        }
-    }
-
     // One log line per handled file: label, name, then " ok" or what went wrong.
     std::vector<bool> fileLinesOk(const std::string& label) const
     {
@@ -86,23 +73,6 @@ struct Bench {
         }
         return ok;
     }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone{clock, smallChunks()};
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    SeemAccess seem{channel};
-    FakeList list;
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    FileListView view{fileSystem, log, list};
-    int32_t autoRefresh = 0;
-    FileTransferCommands files{{window, list, dialogs, pc, log, fileSystem, view, autoRefresh}};
-    SeemCommands seems{{window, dialogs, pc, log, seem, fileSystem, clock}};
 };
 
 // How the k-th request fails.
@@ -218,7 +188,7 @@ Scenario downloadScenario()
             {"quiet open", "seek", "read", "read", "close", "quiet open", "seek", "read", "close"},
             [](Bench& b) {
                 b.showList();
-                b.select({"/a/one.bin", "/a/two.bin"});
+                b.list.selectNamed({"/a/one.bin", "/a/two.bin"});
                 b.dialogs.answers.push_back(DialogChoice{"D:/down/first.bin", "first.bin"});
             },
             [](Bench& b) { return b.files.downloadSelectedFiles(); },
@@ -252,7 +222,7 @@ Scenario deleteScenario()
             {"delete", "delete"},
             [](Bench& b) {
                 b.showList();
-                b.select({"/a/one.bin", "/a/two.bin"});
+                b.list.selectNamed({"/a/one.bin", "/a/two.bin"});
                 b.window.answers = {true, true};
             },
             [](Bench& b) { return b.files.deleteSelectedFiles(); },
@@ -272,7 +242,7 @@ Scenario attributeScenario()
             {"open", "close", "open", "close"},
             [](Bench& b) {
                 b.showList();
-                b.select({"/a/one.bin", "/a/two.bin"});
+                b.list.selectNamed({"/a/one.bin", "/a/two.bin"});
                 b.window.fields[control::kAttributes] = "4";
             },
             [](Bench& b) { return b.files.changeAttributes(); },

@@ -1,8 +1,6 @@
 #include "commands/file_list_view.h"
 #include "sim/demo_phone.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 #include "tests/support/scripted_link.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +12,9 @@ using Arrows = std::vector<std::pair<int, int>>;
 using Names = std::vector<std::string>;
 
 // The file list view over the simulated phone.
-class ListViewTest : public testing::Test {
+class ListViewTest : public testing::Test, protected PhoneWorld {
 protected:
-    explicit ListViewTest(sim::PhoneConfig config = {}) : phone(clock, config)
+    explicit ListViewTest(sim::PhoneConfig config = {}) : PhoneWorld(config)
     {
         link.attach(phone.open());
     }
@@ -27,17 +25,6 @@ protected:
     }
 
     void refresh() { view.refreshFileList(window); }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    FakeList list;
-    FakeWindow window;
-    FileListView view{fileSystem, log, list};
 };
 
 TEST_F(ListViewTest, RowsGoInAtTheTopAndTheLogTellsCountAndVolume)

@@ -1,10 +1,6 @@
-#include "commands/file_transfer.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_phone.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +25,9 @@ sim::PhoneConfig phoneWith(uint32_t entrySize, uint32_t freeSpace = 1843200)
     return config;
 }
 
-class TransferTest : public testing::Test {
+class TransferTest : public testing::Test, protected PhoneWorld {
 protected:
-    explicit TransferTest(sim::PhoneConfig config = phoneWith(268)) : phone(clock, config)
+    explicit TransferTest(sim::PhoneConfig config = phoneWith(268)) : PhoneWorld(config)
     {
         link.attach(phone.open());
         phone.addFile({"/a/seed.txt", 0, Bytes(5, 's')});
@@ -51,21 +47,12 @@ protected:
         sink.clear();
     }
 
-    void select(const std::vector<std::string>& names)
-    {
-        list.selected.clear();
-        for (size_t row = 0; row < list.rows.size(); ++row) {
-            if (std::find(names.begin(), names.end(), list.rows[row].name) != names.end())
-                list.selected.insert(static_cast<int>(row));
-        }
-    }
-
     void upload(const std::string& title, const Bytes& bytes, const std::string& field = "/a/")
     {
         pc.files["C:/pc/" + title] = {bytes, false};
         dialogs.answers.push_back(DialogChoice{"C:/pc/" + title, title});
         window.fields[control::kUploadPath] = field;
-        commands.uploadFile();
+        files.uploadFile();
     }
 
     void saveTo(const std::string& path)
@@ -78,21 +65,6 @@ protected:
         const sim::SimFile* file = phone.findFile(name);
         return file ? &file->content : nullptr;
     }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    FakeList list;
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    FileListView view{fileSystem, log, list};
-    int32_t autoRefresh = 0;
-    FileTransferCommands commands{{window, list, dialogs, pc, log, fileSystem, view, autoRefresh}};
 };
 
 struct RoundTrip {
@@ -112,9 +84,9 @@ TEST_P(RoundTripTest, UploadThenDownloadIsByteIdentical)
     EXPECT_EQ(*phoneFile("/a/file.bin"), original);
 
     refresh();
-    select({"/a/file.bin"});
+    list.selectNamed({"/a/file.bin"});
     saveTo("C:/down/file.bin");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     if (GetParam().readable) {
         EXPECT_EQ(sink.text(), "Скачиваем.../a/file.bin ok\r\n");
         EXPECT_EQ(pc.files["C:/down/file.bin"].bytes, original);
@@ -162,10 +134,10 @@ TEST_F(TransferTest, ReadOnlyOrMissingPcFileCannotBeUploaded)
     refresh();
     pc.files["C:/pc/ro.bin"] = {pattern(10), true};
     dialogs.answers.push_back(DialogChoice{"C:/pc/ro.bin", "ro.bin"});
-    commands.uploadFile();
+    files.uploadFile();
     EXPECT_EQ(sink.text(), "Закачка...Косяк!! Не могу открыть файл!");
     sink.clear();
-    commands.uploadFile(); // the dialog is cancelled: nothing more is said
+    files.uploadFile(); // the dialog is cancelled: nothing more is said
     EXPECT_EQ(sink.text(), "Закачка...");
 }
 
@@ -255,9 +227,9 @@ TEST_P(AttributeTest, FieldValueBecomesTheOpenAttributes)
 {
     phone.addFile({"/a/b.txt", 7, Bytes(3, 'b')});
     refresh();
-    select({"/a/seed.txt", "/a/b.txt"});
+    list.selectNamed({"/a/seed.txt", "/a/b.txt"});
     window.fields[control::kAttributes] = GetParam().field;
-    commands.changeAttributes();
+    files.changeAttributes();
     EXPECT_EQ(sink.text(), "Меняем атрибут../a/b.txt ok\r\nМеняем атрибут../a/seed.txt ok\r\n");
     EXPECT_EQ(phone.findFile("/a/b.txt")->attributes, GetParam().attributes);
     EXPECT_EQ(phone.findFile("/a/seed.txt")->attributes, GetParam().attributes);
@@ -274,11 +246,11 @@ TEST_F(TransferTest, AttributeChangeGoesOnAfterAFailedOpen)
     phone.addFile({"/a/b.txt", 0, Bytes(3, 'b')});
     phone.addFile({"/a/c.txt", 0, Bytes(3, 'c')});
     refresh();
-    select({"/a/seed.txt", "/a/b.txt", "/a/c.txt"});
+    list.selectNamed({"/a/seed.txt", "/a/b.txt", "/a/c.txt"});
     window.fields[control::kAttributes] = "4";
     // Rows: c, b, seed. The open of b (third request) fails.
     phone.injectFault({sim::Fault::ErrorStatus, 7, 2});
-    commands.changeAttributes();
+    files.changeAttributes();
     EXPECT_EQ(sink.text(), "Меняем атрибут../a/c.txt ok\r\nМеняем атрибут../a/b.txtGENERIC FAILURE\r\n"
                            "Меняем атрибут../a/seed.txt ok\r\n");
     EXPECT_EQ(phone.findFile("/a/b.txt")->attributes, 0u);
@@ -291,13 +263,13 @@ TEST_F(TransferTest, NothingSelected)
     autoRefresh = 1;
     const std::string notice = "Сначала надо файлы выбрать\r\n";
     const std::string refreshed = "Получаю список файлов... ok\r\n";
-    commands.changeAttributes();
+    files.changeAttributes();
     EXPECT_TRUE(sink.text().starts_with(notice + refreshed));
     sink.clear();
-    commands.deleteSelectedFiles();
+    files.deleteSelectedFiles();
     EXPECT_TRUE(sink.text().starts_with(notice + refreshed));
     sink.clear();
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), notice);
 }
 
@@ -306,10 +278,10 @@ TEST_F(TransferTest, ThreeDownloadsOneDialogSecondTitleAlreadyThere)
     phone.addFile({"/a/mobile/b.mid", 0, pattern(100)});
     phone.addFile({"/a/mobile/c.mid", 0, pattern(200)});
     refresh();
-    select({"/a/seed.txt", "/a/mobile/b.mid", "/a/mobile/c.mid"});
+    list.selectNamed({"/a/seed.txt", "/a/mobile/b.mid", "/a/mobile/c.mid"});
     pc.files["D:/music/b.mid"] = {Bytes{1, 2, 3}, false};
     saveTo("D:/music/first.mid");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     // Rows: c, b, seed. c is saved as chosen; b exists already; seed is not handled.
     EXPECT_EQ(dialogs.shown, std::vector<std::string>{"c.mid"});
     EXPECT_EQ(sink.text(), "Скачиваем.../a/mobile/c.mid ok\r\n"
@@ -324,9 +296,9 @@ TEST_F(TransferTest, LaterFilesLandBesideTheFirstUnderTheirTitles)
 {
     phone.addFile({"/a/b.mid", 0, pattern(100)});
     refresh();
-    select({"/a/seed.txt", "/a/b.mid"});
+    list.selectNamed({"/a/seed.txt", "/a/b.mid"});
     saveTo("D:/music/first.mid");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(pc.files["D:/music/seed.txt"].bytes, Bytes(5, 's'));
     EXPECT_EQ(pc.created, (std::vector<std::string>{"D:/music/first.mid", "D:/music/seed.txt"}));
 }
@@ -334,20 +306,20 @@ TEST_F(TransferTest, LaterFilesLandBesideTheFirstUnderTheirTitles)
 TEST_F(TransferTest, FirstOpenFailsSilentlySecondSucceeds)
 {
     refresh();
-    select({"/a/seed.txt"});
+    list.selectNamed({"/a/seed.txt"});
     saveTo("D:/s.txt");
     phone.injectFault({sim::Fault::ErrorStatus, 7});
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txt ok\r\n");
 }
 
 TEST_F(TransferTest, BothOpensFailLoudlyOnce)
 {
     refresh();
-    select({"/a/seed.txt"});
+    list.selectNamed({"/a/seed.txt"});
     phone.injectFault({sim::Fault::ErrorStatus, 7});
     phone.injectFault({sim::Fault::ErrorStatus, 5});
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txtUNSUPPORTED/INVALID PARAMETER FOR OPCODE\r\n"
                            "Косяк!! Не могу открыть файл!");
 }
@@ -356,8 +328,8 @@ TEST_F(TransferTest, ListedSizeZeroEndsTheDownload)
 {
     phone.addFile({"/a/empty", 0, {}});
     refresh();
-    select({"/a/empty", "/a/seed.txt"});
-    commands.downloadSelectedFiles();
+    list.selectNamed({"/a/empty", "/a/seed.txt"});
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/emptyКосяк!! Размер файла неправильный!\r\n");
     EXPECT_TRUE(pc.created.empty());
 }
@@ -368,9 +340,9 @@ TEST_F(TransferTest, ShortPhoneReadWritesNoPcFile)
     refresh();
     // The phone now holds less than its list said.
     phone.addFile({"/a/long.bin", 0, pattern(2000)});
-    select({"/a/long.bin"});
+    list.selectNamed({"/a/long.bin"});
     saveTo("D:/long.bin");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/long.binКосяк!! Не могу прочесть файл!");
     EXPECT_TRUE(pc.created.empty());
     EXPECT_TRUE(dialogs.shown.empty());
@@ -379,13 +351,13 @@ TEST_F(TransferTest, ShortPhoneReadWritesNoPcFile)
 TEST_F(TransferTest, CancelledSaveDialogAndFailedPcWrite)
 {
     refresh();
-    select({"/a/seed.txt"});
-    commands.downloadSelectedFiles();
+    list.selectNamed({"/a/seed.txt"});
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txtОтменено\r\n");
     sink.clear();
     pc.failWrite = true;
     saveTo("D:/seed.txt");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txtНе могу записать\r\n");
     EXPECT_EQ(pc.files.count("D:/seed.txt"), 0u); // no half-written copy
 }
@@ -398,10 +370,10 @@ TEST_F(TransferTest, HostileNamesStayInsideTheChosenFolder)
     phone.addFile({"/a/..", 0, pattern(13)});
     phone.addFile({"/a/bad\x01:name?.txt", 0, pattern(14)});
     refresh();
-    select({"/a/seed.txt", "../../etc/passwd", "C:\\Windows\\win.ini", "/a/CON.txt", "/a/..",
+    list.selectNamed({"/a/seed.txt", "../../etc/passwd", "C:\\Windows\\win.ini", "/a/CON.txt", "/a/..",
             "/a/bad\x01:name?.txt"});
     saveTo("D:/safe/first.txt");
-    commands.downloadSelectedFiles();
+    files.downloadSelectedFiles();
     std::vector<std::string> created = pc.created;
     std::sort(created.begin(), created.end());
     // The top row (the hostile "bad" name, listed last) took the dialog's name.
@@ -416,9 +388,9 @@ TEST_F(TransferTest, DeleteAsksPerFileAndStopsAtNo)
     phone.addFile({"/a/c.txt", 0, Bytes(3, 'c')});
     refresh();
     autoRefresh = 1;
-    select({"/a/seed.txt", "/a/b.txt", "/a/c.txt"});
+    list.selectNamed({"/a/seed.txt", "/a/b.txt", "/a/c.txt"});
     window.answers = {true, false, true};
-    commands.deleteSelectedFiles();
+    files.deleteSelectedFiles();
     EXPECT_EQ(window.questions, (std::vector<std::string>{"Действительно удалить?", "Действительно удалить?"}));
     EXPECT_EQ(sink.text(), "Удаляем.../a/c.txt ok\r\nУдаляем.../a/b.txtОтменено\r\n");
     EXPECT_EQ(phone.findFile("/a/c.txt"), nullptr);
@@ -431,17 +403,17 @@ TEST_F(TransferTest, DeleteAllThenRefreshOrStopAtFailure)
     phone.addFile({"/a/b.txt", 0, Bytes(3, 'b')});
     refresh();
     autoRefresh = 1;
-    select({"/a/seed.txt", "/a/b.txt"});
+    list.selectNamed({"/a/seed.txt", "/a/b.txt"});
     window.answers = {true, true};
-    commands.deleteSelectedFiles();
+    files.deleteSelectedFiles();
     EXPECT_TRUE(sink.text().starts_with("Удаляем.../a/b.txt ok\r\nУдаляем.../a/seed.txt ok\r\nПолучаю список файлов..."));
 
     phone.addFile({"/a/d.txt", 0, Bytes(3, 'd')});
     refresh();
-    select({"/a/d.txt"});
+    list.selectNamed({"/a/d.txt"});
     window.answers = {true};
     phone.injectFault({sim::Fault::OneByteAnswer, 1});
-    commands.deleteSelectedFiles();
+    files.deleteSelectedFiles();
     EXPECT_EQ(sink.text(), "Удаляем.../a/d.txtБлин, чета пошло не так.. не получилось, короче..\r\n");
 }
 
@@ -465,17 +437,17 @@ TEST_F(TransferTest, ResultsTellWhetherEveryFileWentThrough)
     EXPECT_TRUE(view.refreshFileList(window));
     pc.files["C:/pc/a.bin"] = {pattern(10), false};
     dialogs.answers.push_back(DialogChoice{"C:/pc/a.bin", "a.bin"});
-    EXPECT_TRUE(commands.uploadFile());
-    EXPECT_FALSE(commands.uploadFile()); // cancelled
-    EXPECT_FALSE(commands.downloadSelectedFiles()); // nothing selected
+    EXPECT_TRUE(files.uploadFile());
+    EXPECT_FALSE(files.uploadFile()); // cancelled
+    EXPECT_FALSE(files.downloadSelectedFiles()); // nothing selected
     view.refreshFileList(window);
-    select({"a.bin", "/a/seed.txt"});
+    list.selectNamed({"a.bin", "/a/seed.txt"});
     saveTo("D:/a.bin");
-    EXPECT_TRUE(commands.downloadSelectedFiles());
+    EXPECT_TRUE(files.downloadSelectedFiles());
     window.fields[control::kAttributes] = "3";
-    EXPECT_TRUE(commands.changeAttributes());
+    EXPECT_TRUE(files.changeAttributes());
     window.answers = {true, false};
-    EXPECT_FALSE(commands.deleteSelectedFiles());
+    EXPECT_FALSE(files.deleteSelectedFiles());
     phone.injectFault({sim::Fault::ErrorStatus, 7});
     EXPECT_FALSE(view.refreshFileList(window));
 }
@@ -490,7 +462,7 @@ TEST_F(TransferTest, InterruptedDownloadStopsBetweenRequestsAndClosesThePhoneFil
 {
     phone.addFile({"/a/big.bin", 0, pattern(10000)});
     refresh();
-    select({"/a/big.bin"});
+    list.selectNamed({"/a/big.bin"});
     saveTo("D:/big.bin");
     std::atomic<bool> interrupt{false};
     fileSystem.setInterruptFlag(&interrupt);
@@ -500,7 +472,7 @@ TEST_F(TransferTest, InterruptedDownloadStopsBetweenRequestsAndClosesThePhoneFil
         if (phone.requestCount() - start >= 5)
             interrupt.store(true);
     }));
-    EXPECT_FALSE(commands.downloadSelectedFiles());
+    EXPECT_FALSE(files.downloadSelectedFiles());
     EXPECT_EQ(sink.text(), "Скачиваем.../a/big.binКосяк!! Не могу прочесть файл!");
     EXPECT_FALSE(phone.fileOpen());
     EXPECT_TRUE(pc.created.empty());

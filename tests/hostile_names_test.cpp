@@ -5,13 +5,9 @@
 // saves them only inside the chosen folder, under a safe title, and never
 // over an existing file.
 
-#include "commands/file_transfer.h"
 #include "commands/pc_names.h"
 #include "sim/demo_phone.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +58,7 @@ std::vector<HostileName> hostileNames()
     };
 }
 
-class HostileNamesTest : public testing::Test {
+class HostileNamesTest : public testing::Test, protected PhoneWorld {
 protected:
     HostileNamesTest() { link.attach(phone.open()); }
 
@@ -81,12 +77,9 @@ protected:
 
     bool download(const std::vector<std::string>& names)
     {
-        for (size_t row = 0; row < list.rows.size(); ++row) {
-            if (std::find(names.begin(), names.end(), list.rows[row].name) != names.end())
-                list.selected.insert(static_cast<int>(row));
-        }
+        list.selectNamed(names);
         dialogs.answers.push_back(DialogChoice{std::string(kFolder) + "/decoy.bin", "decoy.bin"});
-        return commands.downloadSelectedFiles();
+        return files.downloadSelectedFiles();
     }
 
     ~HostileNamesTest() override
@@ -102,21 +95,6 @@ protected:
             EXPECT_EQ(title.find_first_of("/\\:"), std::string::npos) << title;
         }
     }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone{clock};
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    FakeList list;
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    FileListView view{fileSystem, log, list};
-    int32_t autoRefresh = 0;
-    FileTransferCommands commands{{window, list, dialogs, pc, log, fileSystem, view, autoRefresh}};
 };
 
 TEST_F(HostileNamesTest, AllAreListedWholeAndSortWithoutLoss)

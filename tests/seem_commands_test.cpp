@@ -1,7 +1,4 @@
-#include "commands/seem_commands.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +15,7 @@ Bytes record(size_t size, uint8_t seed)
     return bytes;
 }
 
-class SeemCommandsTest : public testing::Test {
+class SeemCommandsTest : public testing::Test, protected PhoneWorld {
 protected:
     SeemCommandsTest()
     {
@@ -39,7 +36,7 @@ protected:
         window.fields[control::kSeemRangeStart] = from;
         window.fields[control::kSeemRangeEnd] = to;
         dialogs.answers.push_back(DialogChoice{"D:/seem/xxxx_yyyy.seem", "xxxx_yyyy.seem"});
-        commands.downloadSeemRange();
+        seems.downloadSeemRange();
     }
 
     void uploadFrom(const char* seemField, const char* recordField, std::optional<DialogChoice> choice)
@@ -47,7 +44,7 @@ protected:
         window.fields[control::kSeemNumber] = seemField;
         window.fields[control::kSeemRecord] = recordField;
         dialogs.answers.push_back(choice);
-        commands.uploadSeemRecord();
+        seems.uploadSeemRecord();
     }
 
     std::vector<std::string> savedFiles() const
@@ -57,26 +54,13 @@ protected:
             names.push_back(path);
         return names;
     }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone{clock};
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    SeemAccess seem{channel};
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    SeemCommands commands{{window, dialogs, pc, log, seem, fileSystem, clock}};
 };
 
 TEST_F(SeemCommandsTest, StartValuesWalkTheWholeDefaultRange)
 {
     phone.setSeemRecord(0x0300, 1, record(4, 1));
     dialogs.answers.push_back(DialogChoice{"D:/seem/xxxx_yyyy.seem", "xxxx_yyyy.seem"});
-    commands.downloadSeemRange();
+    seems.downloadSeemRange();
     EXPECT_EQ(dialogs.shown, std::vector<std::string>{"xxxx_yyyy.seem"});
     EXPECT_EQ(sink.text(), "Скачиваем СИМ из 0000 to 0300\r\nПагодь пару минут...\r\nDone.\r\n");
     EXPECT_EQ(savedFiles(), std::vector<std::string>{"D:/seem/0300_0001.seem"});
@@ -129,7 +113,7 @@ TEST_F(SeemCommandsTest, ExistingFilesKeepTheirContent)
 
 TEST_F(SeemCommandsTest, CancelledDialogLogsNothing)
 {
-    commands.downloadSeemRange();
+    seems.downloadSeemRange();
     EXPECT_EQ(sink.text(), "");
 }
 
@@ -239,7 +223,7 @@ TEST_F(SeemCommandsTest, RingtoneUpdatePatchesTenOffsetsDeletesTheDatabaseAndRes
     phone.setSeemRecord(0x4C, 1, profiles);
     phone.addFile({"MyToneDB.db", 0, Bytes(10, 1)});
     const uint32_t start = clock.tickMs();
-    commands.updateRingtones();
+    seems.updateRingtones();
     EXPECT_EQ(sink.text(), "Читаем профили..\r\nОбновляем профили..\r\nБаза рингтонов удалена\r\n");
     const Bytes& written = *phone.seemRecord(0x4C, 1);
     ASSERT_EQ(written.size(), 60u);
@@ -256,7 +240,7 @@ TEST_F(SeemCommandsTest, RingtoneUpdatePatchesTenOffsetsDeletesTheDatabaseAndRes
 TEST_F(SeemCommandsTest, ShortProfilesAreWrittenAtTheirOwnLength)
 {
     phone.setSeemRecord(0x4C, 1, record(20, 1));
-    commands.updateRingtones();
+    seems.updateRingtones();
     const Bytes& written = *phone.seemRecord(0x4C, 1);
     ASSERT_EQ(written.size(), 20u);
     EXPECT_EQ(written[13], 0x02);
@@ -279,7 +263,7 @@ TEST_P(RingtoneRefusalTest, NothingIsWrittenDeletedOrRestarted)
     if (GetParam().fault)
         phone.injectFault(*GetParam().fault);
     phone.addFile({"MyToneDB.db", 0, Bytes(10, 1)});
-    commands.updateRingtones();
+    seems.updateRingtones();
     EXPECT_EQ(sink.text(), GetParam().log);
     EXPECT_NE(phone.findFile("MyToneDB.db"), nullptr);
     EXPECT_EQ(phone.restartCount(), 0);
@@ -318,16 +302,16 @@ namespace {
 
 TEST_F(SeemCommandsTest, ResultsTellHowItWent)
 {
-    EXPECT_FALSE(commands.downloadSeemRange()); // no folder chosen
+    EXPECT_FALSE(seems.downloadSeemRange()); // no folder chosen
     phone.setSeemRecord(0x4C, 1, record(60, 1));
     pc.files["D:/p.seem"] = {record(60, 9), false};
     window.fields[control::kSeemNumber] = "4c";
     window.fields[control::kSeemRecord] = "1";
     dialogs.answers.push_back(DialogChoice{"D:/p.seem", "p.seem"});
-    EXPECT_TRUE(commands.uploadSeemRecord());
+    EXPECT_TRUE(seems.uploadSeemRecord());
     window.fields[control::kSeemRecord] = "2";
-    EXPECT_FALSE(commands.uploadSeemRecord());
-    EXPECT_TRUE(commands.updateRingtones()); // last: the phone restarts
+    EXPECT_FALSE(seems.uploadSeemRecord());
+    EXPECT_TRUE(seems.updateRingtones()); // last: the phone restarts
 }
 
 } // namespace

@@ -7,15 +7,10 @@
 // the log. The same seed gives the same run.
 
 #include "app/cp1251.h"
-#include "commands/file_transfer.h"
 #include "commands/pc_names.h"
-#include "commands/seem_commands.h"
 #include "link/byte_order.h"
 #include "sim/demo_phone.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -152,9 +147,9 @@ struct SoakCounts {
     int okFiles = 0; // files the log reports done, each checked
 };
 
-class SoakTest : public testing::Test {
+class SoakTest : public testing::Test, protected PhoneWorld {
 protected:
-    SoakTest() : phone(clock, phoneConfig())
+    SoakTest() : PhoneWorld(phoneConfig())
     {
         fillPhone();
         attach();
@@ -605,23 +600,6 @@ protected:
         pc.failWrite = false;
         pc.failCreate = false;
     }
-
-    FakeClock clock;
-    sim::SimulatedPhone phone;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    SeemAccess seemAccess{channel};
-    FakeList list;
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    FileListView view{fileSystem, log, list};
-    int32_t autoRefresh = 0;
-    FileTransferCommands files{{window, list, dialogs, pc, log, fileSystem, view, autoRefresh}};
-    SeemCommands seems{{window, dialogs, pc, log, seemAccess, fileSystem, clock}};
 
     const uint32_t seed = std::getenv("P2K_SOAK_SEED") ? std::stoul(std::getenv("P2K_SOAK_SEED")) : kSeed;
     std::mt19937 random{seed};

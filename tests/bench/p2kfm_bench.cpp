@@ -1,14 +1,8 @@
 // Benchmarks: how fast the host side is, and how close the transfers come to
 // the time the protocol itself needs. Run: build/native/tests/bench/p2kfm-bench
 
-#include "commands/file_list_view.h"
-#include "commands/file_transfer.h"
-#include "commands/seem_commands.h"
 #include "sim/demo_phone.h"
-#include "sim/simulated_phone.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_pc.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,42 +12,20 @@
 namespace p2k {
 namespace {
 
-using test::FakeDialogs;
-using test::FakeList;
-using test::FakePcFiles;
-using test::FakeWindow;
-
 // Per request the protocol needs a write, a status poll and a data read
 // (each a modelled transfer) and the 1 ms pause before the data read.
 constexpr double kTransfersPerRequest = 3;
 constexpr double kMandatedSleepMs = 1;
 
 // A phone, the program's services and commands over it, and screenless fakes.
-struct World {
-    World(Clock& clock, std::unique_ptr<sim::SimulatedPhone> phoneIn)
-        : phone(std::move(phoneIn)), channel(link, log, clock),
-          seemCommands({window, dialogs, pc, log, seem, fileSystem, clock})
+struct World : test::ProgramWorld {
+    World(Clock& clock, std::unique_ptr<sim::SimulatedPhone> phoneIn) : ProgramWorld(clock), phone(std::move(phoneIn))
     {
-        log.setSink(&sink);
         link.attach(phone->open());
         link.setConnectedFlag(1);
     }
 
     std::unique_ptr<sim::SimulatedPhone> phone;
-    MemoryLogSink sink;
-    OperatorLog log;
-    PhoneLink link;
-    TestCommandChannel channel;
-    PhoneFileSystem fileSystem{channel, log};
-    SeemAccess seem{channel};
-    FakeList list;
-    FakeWindow window;
-    FakeDialogs dialogs;
-    FakePcFiles pc;
-    FileListView view{fileSystem, log, list};
-    int32_t autoRefresh = 0;
-    FileTransferCommands files{{window, list, dialogs, pc, log, fileSystem, view, autoRefresh}};
-    SeemCommands seemCommands;
 };
 
 // Fetch, decode and fill the list model for the largest list a phone can
@@ -155,7 +127,7 @@ void seemRangeDownload(benchmark::State& state)
     timedCommand(state, world, [&] {
         world.pc.files.clear();
         world.dialogs.answers.push_back(DialogChoice{"D:/seem/x.seem", "x.seem"});
-        world.seemCommands.downloadSeemRange();
+        world.seems.downloadSeemRange();
     }, 0);
     state.counters["files"] = static_cast<double>(world.pc.files.size());
 }

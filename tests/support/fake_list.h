@@ -44,6 +44,16 @@ public:
     }
     const uint8_t* rowEntry(int index) override { return rows.at(static_cast<size_t>(index)).entry; }
 
+    // Selects exactly the rows with these names, as the operator would.
+    void selectNamed(const std::vector<std::string>& wanted)
+    {
+        selected.clear();
+        for (size_t row = 0; row < rows.size(); ++row) {
+            if (std::find(wanted.begin(), wanted.end(), rows[row].name) != wanted.end())
+                selected.insert(static_cast<int>(row));
+        }
+    }
+
     std::vector<std::string> names() const
     {
         std::vector<std::string> out;
