@@ -21,7 +21,7 @@ bool forbiddenOnPc(unsigned char c)
 }
 
 // Windows opens a device for these, whatever the extension, and also with
-// blanks before the extension ("nul .txt").
+// blanks before the extension ("nul .txt"); CONIN$ and CONOUT$ are the console.
 bool isDeviceName(std::string_view name)
 {
     std::string_view stem = name.substr(0, name.find('.'));
@@ -29,7 +29,7 @@ bool isDeviceName(std::string_view name)
         stem.remove_suffix(1);
     std::string upper(stem);
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-    static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+    static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     if (std::find(kPlain.begin(), kPlain.end(), upper) != kPlain.end())
         return true;
     return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '0'

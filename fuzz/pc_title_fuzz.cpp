@@ -18,14 +18,14 @@ bool forbidden(unsigned char c)
 }
 
 // Windows opens a device for these names whatever follows the first dot,
-// and also with blanks before that dot.
+// and also with blanks before that dot; CONIN$ and CONOUT$ are the console.
 bool namesDevice(std::string_view title)
 {
     std::string stem(title.substr(0, title.find('.')));
     while (!stem.empty() && stem.back() == ' ')
         stem.pop_back();
     std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return std::toupper(c); });
-    static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+    static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     if (std::find(kPlain.begin(), kPlain.end(), stem) != kPlain.end())
         return true;
     return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT"))

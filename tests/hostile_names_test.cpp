@@ -36,6 +36,8 @@ std::vector<HostileName> hostileNames()
         {"DriveRelative", "C:evil.txt", "C_evil.txt"},
         {"NetworkPath", "\\\\server\\share\\x.txt", "x.txt"},
         {"Console", "/a/CON", "_CON"},
+        {"ConsoleInput", "/a/conin$", "_conin$"},
+        {"ConsoleOutputWithExtension", "/a/CONOUT$.txt", "_CONOUT$.txt"},
         {"NullDeviceWithExtension", "/a/nul.txt", "_nul.txt"},
         {"SerialPort", "/a/COM1.mid", "_COM1.mid"},
         {"SerialPortZero", "/a/com0", "_com0"},

@@ -729,7 +729,7 @@ private:
         const std::wstring second = L"/a/mobile/system/bookmarks.txt";
         const int firstRow = rowNamed(first);
         const int secondRow = rowNamed(second);
-        if (!checks_.check(firstRow >= 0 && firstRow < secondRow && selectOnly({firstRow, secondRow}),
+        if (!checks_.check(firstRow < secondRow && selectOnly({firstRow, secondRow}),
                            "two rows can be selected for download, Мелодия.mid above bookmarks.txt"))
             return;
         const std::wstring firstTarget = transferFolder() + L"\\Мелодия.mid";
@@ -760,9 +760,7 @@ private:
     void checkDelete()
     {
         const std::wstring victim = L"/a/mobile/picture/Thumb.bmp";
-        const int row = rowNamed(victim);
-        if (!checks_.check(row >= 0 && selectOnly({row}),
-                           "a row can be selected for deletion"))
+        if (!checks_.check(selectOnly({rowNamed(victim)}), "a row can be selected for deletion"))
             return;
         const std::wstring before = log();
         PostMessageW(control(1006), BM_CLICK, 0, 0);
@@ -818,9 +816,7 @@ private:
     void checkAttributes()
     {
         const std::wstring name = L"/a/mobile/system/bookmarks.txt";
-        const int row = rowNamed(name);
-        if (!checks_.check(row >= 0 && selectOnly({row}),
-                           "a row can be selected for an attribute change"))
+        if (!checks_.check(selectOnly({rowNamed(name)}), "a row can be selected for an attribute change"))
             return;
         send(control(1015), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"4"));
         const std::wstring before = log();
