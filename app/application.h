@@ -31,7 +31,6 @@ public:
     PhoneLink& link() { return link_; }
     TestCommandChannel& channel() { return channel_; }
     CommandDispatcher& dispatcher() { return dispatcher_; }
-    PhonePlatform& platform() { return *platform_; }
     ConnectionMonitor& monitor() { return monitor_; }
     Clock& clock() { return clock_; }
 

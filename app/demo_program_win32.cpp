@@ -7,43 +7,36 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <thread>
 
 namespace p2k {
 
 namespace {
 
-// The simulated platform together with the phone it shows, so that the phone
-// lives exactly as long as the platform.
-class DemoPlatform : public PhonePlatform {
-public:
-    DemoPlatform(OperatorLog& log, Clock& clock) : phone_(sim::makeDemoPhone(clock)), platform_(*phone_, clock, log) {}
+// Built before the platform that shows it, so the phone outlives it.
+struct DemoPhoneHolder {
+    std::unique_ptr<sim::SimulatedPhone> phone;
+};
 
-    int findModemPort(std::string& portName) override { return platform_.findModemPort(portName); }
-    void switchToCommandMode(const std::string& portName) override { platform_.switchToCommandMode(portName); }
-    FoundPhone findPhone() override { return platform_.findPhone(); }
-    void waitForRemoval(const std::string& devicePath, std::stop_token stop) override
+// The simulated platform together with the phone it shows.
+class DemoPlatform : private DemoPhoneHolder, public sim::SimulatedPlatform {
+public:
+    DemoPlatform(OperatorLog& log, Clock& clock)
+        : DemoPhoneHolder{sim::makeDemoPhone(clock)}, SimulatedPlatform(*phone, clock, log)
     {
-        platform_.waitForRemoval(devicePath, stop);
     }
 
     // Keeps the phone away until the attach event is set.
     void holdUntilReleased()
     {
-        platform_.holdPhone(true);
+        holdPhone(true);
         const HANDLE attach =
             CreateEventW(nullptr, TRUE, FALSE, widen(demoAttachEventName(GetCurrentProcessId())).c_str());
         std::thread([this, attach] {
             WaitForSingleObject(attach, INFINITE);
-            platform_.holdPhone(false);
+            holdPhone(false);
         }).detach();
     }
-
-private:
-    std::unique_ptr<sim::SimulatedPhone> phone_;
-    sim::SimulatedPlatform platform_;
 };
 
 } // namespace
@@ -56,17 +49,6 @@ Application::PlatformFactory demoPlatformFactory(bool holdPhone)
             platform->holdUntilReleased();
         return platform;
     };
-}
-
-std::vector<std::string> commandLineArguments()
-{
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> result;
-    for (int i = 1; i < count; ++i)
-        result.push_back(narrow(arguments[i]));
-    LocalFree(arguments);
-    return result;
 }
 
 } // namespace p2k

@@ -2,8 +2,6 @@
 
 #include "app/application.h"
 
-#include <string>
-#include <vector>
 
 namespace p2k {
 
@@ -12,8 +10,5 @@ namespace p2k {
 // back, it stays away until another process sets the event named by
 // demoAttachEventName (app/demo_options.h) for this process.
 Application::PlatformFactory demoPlatformFactory(bool holdPhone);
-
-// The program's arguments, without the program's own name, as UTF-8.
-std::vector<std::string> commandLineArguments();
 
 } // namespace p2k

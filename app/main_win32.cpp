@@ -9,6 +9,7 @@
 #ifdef P2K_DEMO
 #include "app/demo_options.h"
 #include "app/demo_program_win32.h"
+#include "app/text_win32.h"
 #else
 #include "link/phone_platform_win32.h"
 #endif
@@ -29,14 +30,17 @@ struct ProgramSetup {
 #ifdef P2K_DEMO
 ProgramSetup programSetup()
 {
-    const DemoOptions options = parseDemoOptions(commandLineArguments());
+    std::vector<std::string> arguments = utf8CommandLine();
+    if (!arguments.empty())
+        arguments.erase(arguments.begin()); // the program's name
+    const DemoOptions options = parseDemoOptions(arguments);
     return {demoPlatformFactory(options.holdPhone),
             options.logLimit ? logPaneLimitsFor(*options.logLimit) : kLogPaneLimits};
 }
 #else
 ProgramSetup programSetup()
 {
-    return {[](OperatorLog& log, Clock& clock) { return makeDriverPlatform(log, clock); }};
+    return {makeDriverPlatform};
 }
 #endif
 

@@ -2,6 +2,7 @@
 
 #include "app/pc_files_win32.h"
 #include "app/text_win32.h"
+#include "commands/seem_commands.h"
 
 #include <string>
 
@@ -218,8 +219,8 @@ void Win32MainWindow::setUpImageList()
 
 void Win32MainWindow::writeSeemRangeFields()
 {
-    setFieldText(control::kSeemRangeStart, formatHex4(kInitialSeemRangeStart));
-    setFieldText(control::kSeemRangeEnd, formatHex4(kInitialSeemRangeEnd));
+    setFieldText(control::kSeemRangeStart, hex4(kInitialSeemRangeStart));
+    setFieldText(control::kSeemRangeEnd, hex4(kInitialSeemRangeEnd));
 }
 
 void Win32MainWindow::startMonitor()

@@ -3,7 +3,7 @@
 namespace p2k {
 
 PhoneCommands::PhoneCommands(TestCommandChannel& channel, OperatorLog& log, Clock& clock, FrontEnd frontEnd)
-    : frontEnd_(frontEnd), fileSystem_(channel, log), seemAccess_(channel),
+    : window_(frontEnd.window), fileSystem_(channel, log), seemAccess_(channel),
       listView_(fileSystem_, log, frontEnd.list),
       files_({frontEnd.window, frontEnd.list, frontEnd.dialogs, frontEnd.pcFiles, log, fileSystem_, listView_,
               frontEnd.autoRefresh}),
@@ -15,7 +15,7 @@ void PhoneCommands::run(Command command)
 {
     switch (command) {
     case Command::RefreshFileList:
-        listView_.refreshFileList(frontEnd_.window);
+        listView_.refreshFileList(window_);
         break;
     case Command::UploadFile:
         files_.uploadFile();
@@ -24,7 +24,7 @@ void PhoneCommands::run(Command command)
         seemAccess_.restartPhone();
         break;
     case Command::About:
-        frontEnd_.window.showAbout();
+        window_.showAbout();
         break;
     case Command::DownloadSelectedFiles:
         files_.downloadSelectedFiles();

@@ -39,7 +39,7 @@ public:
     SeemCommands& seem() { return seem_; }
 
 private:
-    FrontEnd frontEnd_;
+    MainWindow& window_;
     PhoneFileSystem fileSystem_;
     SeemAccess seemAccess_;
     FileListView listView_;

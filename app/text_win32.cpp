@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 namespace p2k {
 
 std::wstring widen(std::string_view utf8)
@@ -24,6 +26,19 @@ std::string narrow(std::wstring_view utf16)
     std::string text(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), bytes, nullptr, nullptr);
     return text;
+}
+
+std::vector<std::string> utf8CommandLine()
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return {};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return arguments;
 }
 
 } // namespace p2k

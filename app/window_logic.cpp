@@ -1,7 +1,6 @@
 #include "app/window_logic.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace p2k {
 
@@ -30,13 +29,6 @@ std::string aboutText()
 std::string_view trayTip()
 {
     return "Left click to open service window.";
-}
-
-std::string formatHex4(uint32_t value)
-{
-    char text[9];
-    std::snprintf(text, sizeof text, "%.4x", static_cast<unsigned>(value));
-    return text;
 }
 
 LogPaneLimits logPaneLimitsFor(size_t paneLimit)

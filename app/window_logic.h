@@ -25,9 +25,6 @@ std::string aboutText();
 // The tip of the notification-area icon.
 std::string_view trayTip();
 
-// "%.4x" of value: the way the SEEM fields are written.
-std::string formatHex4(uint32_t value);
-
 // The SEEM range fields at start (1009 and 1010).
 inline constexpr uint32_t kInitialSeemRangeStart = 0x0000;
 inline constexpr uint32_t kInitialSeemRangeEnd = 0x0300;

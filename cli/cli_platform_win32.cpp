@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 namespace p2k::cli {
 
 std::unique_ptr<PhonePlatform> makeCliPlatform(OperatorLog& log, Clock& clock)
@@ -20,19 +18,10 @@ std::unique_ptr<PcFiles> makeCliPcFiles()
     return makeWin32PcFiles();
 }
 
-// argv is in the ANSI code page, which may not hold the names typed; the
-// UTF-16 command line holds them all.
 std::vector<std::string> utf8Arguments(int argc, char** argv)
 {
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr)
-        return {argv, argv + argc};
-    std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i)
-        arguments.push_back(narrow(wide[i]));
-    LocalFree(wide);
-    return arguments;
+    std::vector<std::string> arguments = utf8CommandLine();
+    return arguments.empty() ? std::vector<std::string>(argv, argv + argc) : arguments;
 }
 
 void prepareConsole()

@@ -1,5 +1,6 @@
 #include "cli/console_front_end.h"
 
+#include "app/window_logic.h"
 #include "commands/pc_names.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ void ConsoleWindow::finishProgress()
 
 void ConsoleWindow::showAbout()
 {
-    log_.append("p2kfm\r\ndesigned for Motorola P2K phones\r\n");
+    log_.append(aboutText() + "\r\n");
 }
 
 bool ConsoleWindow::askYesNo(std::string_view, std::string_view question)
@@ -71,50 +72,11 @@ bool ConsoleWindow::askYesNo(std::string_view, std::string_view question)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-void ConsoleList::insertRowAtTop(std::string_view name, std::string_view flags, std::string_view size,
-                                 const uint8_t* entry)
-{
-    rows_.push_front(Row{std::string(name), std::string(flags), std::string(size), entry});
-}
-
-void ConsoleList::sortRows(const std::function<int(const uint8_t*, const uint8_t*)>& compare)
-{
-    std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
-        return compare(b.entry, a.entry) > 0 && compare(a.entry, b.entry) <= 0;
-    });
-}
-
-int ConsoleList::nextSelectedRow(int after)
-{
-    const auto next = selected_.upper_bound(after);
-    return next == selected_.end() ? -1 : *next;
-}
-
-std::vector<std::string> ConsoleList::select(const std::vector<std::string>& names)
-{
-    selected_.clear();
-    std::vector<std::string> missing;
-    for (const std::string& name : names) {
-        bool found = false;
-        for (size_t row = 0; row < rows_.size(); ++row) {
-            if (rows_[row].name == name) {
-                selected_.insert(static_cast<int>(row));
-                found = true;
-                break;
-            }
-        }
-        if (!found)
-            missing.push_back(name);
-    }
-    return missing;
-}
-
 std::optional<DialogChoice> ArgumentDialogs::showOpen()
 {
     if (openPath.empty())
         return std::nullopt;
-    const size_t cut = openPath.find_last_of("/\\");
-    return DialogChoice{openPath, cut == std::string::npos ? openPath : openPath.substr(cut + 1)};
+    return DialogChoice{openPath, std::string(lastPartOf(openPath))};
 }
 
 std::optional<DialogChoice> ArgumentDialogs::showSave(std::string_view proposedName)

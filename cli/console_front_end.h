@@ -2,14 +2,10 @@
 
 #include "app/main_window.h"
 #include "commands/file_dialogs.h"
-#include "commands/file_list_control.h"
 
 #include <cstdio>
-#include <deque>
 #include <map>
-#include <set>
 #include <string>
-#include <vector>
 
 namespace p2k::cli {
 
@@ -51,33 +47,6 @@ private:
     bool barShown_ = false;
 };
 
-// The file list as rows in memory; a command selects rows by name.
-class ConsoleList : public FileListControl {
-public:
-    struct Row {
-        std::string name; // raw phone bytes
-        std::string flags;
-        std::string size;
-        const uint8_t* entry;
-    };
-
-    void deleteAllRows() override { rows_.clear(); }
-    void insertRowAtTop(std::string_view name, std::string_view flags, std::string_view size,
-                        const uint8_t* entry) override;
-    void setColumnArrow(int, int) override {}
-    void sortRows(const std::function<int(const uint8_t*, const uint8_t*)>& compare) override;
-    int nextSelectedRow(int after) override;
-    const uint8_t* rowEntry(int index) override { return rows_.at(static_cast<size_t>(index)).entry; }
-
-    // Selects the rows of these raw names; returns the names not listed.
-    std::vector<std::string> select(const std::vector<std::string>& names);
-    const std::deque<Row>& rows() const { return rows_; }
-
-private:
-    std::deque<Row> rows_;
-    std::set<int> selected_;
-};
-
 // Dialogs answered by the command line: the open dialog picks the file
 // given, the save dialog puts the proposed name into the folder given.
 class ArgumentDialogs : public FileDialogs {
@@ -86,7 +55,7 @@ public:
     std::optional<DialogChoice> showSave(std::string_view proposedName) override;
 
     std::string openPath;
-    std::string saveFolder = ".";
+    std::string saveFolder;
 };
 
 } // namespace p2k::cli

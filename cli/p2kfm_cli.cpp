@@ -2,11 +2,11 @@
 // demo phone. It prints the program's own log texts as they happen and exits
 // 0 when the command went through, 1 when it did not.
 
-#include "app/command_table.h"
 #include "app/cp1251.h"
 #include "app/phone_commands.h"
 #include "cli/console_front_end.h"
 #include "cli/cli_platform.h"
+#include "commands/memory_file_list.h"
 #include "link/test_command_channel.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_folder.h"
@@ -14,8 +14,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstring>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -177,7 +175,7 @@ private:
         std::string port;
         if (platform_->findModemPort(port) == 0) {
             platform_->switchToCommandMode(port);
-            systemClock().sleepMs(5000);
+            systemClock().sleepMs(kAfterModemSwitchMs);
         }
         return platform_->findPhone().device;
     }
@@ -211,7 +209,6 @@ public:
                 std::move(device), [](const std::string& line) { std::cerr << line << "\n"; });
         }
         link_.attach(std::move(device));
-        link_.setConnectedFlag(1);
         std::signal(SIGINT, onInterrupt);
         const bool ok = runCommand();
         window_.finishProgress();
@@ -239,7 +236,7 @@ private:
     {
         if (!refresh())
             return false;
-        for (const ConsoleList::Row& row : list_.rows()) {
+        for (const MemoryFileList::Row& row : list_.rows) {
             const std::string name = cp1251ToUtf8(row.name);
             if (options_.tsv)
                 std::printf("%s\t%s\t%s\n", name.c_str(), row.flags.c_str(), row.size.c_str());
@@ -312,7 +309,7 @@ private:
     PhoneConnection connection_;
     PhoneLink link_;
     TestCommandChannel channel_;
-    ConsoleList list_;
+    MemoryFileList list_;
     ArgumentDialogs dialogs_;
     std::unique_ptr<PcFiles> pcFilesOwner_ = makeCliPcFiles();
     PcFiles& pcFiles_ = *pcFilesOwner_;

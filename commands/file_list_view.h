@@ -40,7 +40,6 @@ public:
     uint32_t entryFlags(const uint8_t* entry) const;
     uint32_t entrySize(const uint8_t* entry) const;
 
-    int sortColumn() const { return sortColumn_; }
     uint8_t sortDirection() const { return sortDirection_; }
 
 private:

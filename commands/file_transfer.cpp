@@ -170,12 +170,13 @@ bool FileTransferCommands::changeAttributes()
 // The first attempt is silent; only a second one may explain a failure.
 int FileTransferCommands::openForDownload(std::string_view name)
 {
+    const uint32_t flags = c_.listView.lookupFileFlags(name);
     c_.log.setQuietSwitch(1);
-    const int first = c_.fileSystem.openFile(name, c_.listView.lookupFileFlags(name));
+    const int first = c_.fileSystem.openFile(name, flags);
     c_.log.setQuietSwitch(0);
     if (first == kOk)
         return kOk;
-    return c_.fileSystem.openFile(name, c_.listView.lookupFileFlags(name));
+    return c_.fileSystem.openFile(name, flags);
 }
 
 bool FileTransferCommands::readPhoneFile(std::string_view name, std::vector<uint8_t>& data)

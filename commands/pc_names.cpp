@@ -41,8 +41,7 @@ bool isDeviceName(std::string_view name)
 std::string pcTitleForPhoneName(std::string_view phoneName)
 {
     phoneName = phoneName.substr(0, std::min(phoneName.find('\0'), phoneName.size()));
-    const auto lastSeparator = std::find_if(phoneName.rbegin(), phoneName.rend(), isSeparator);
-    const std::string_view last = phoneName.substr(static_cast<size_t>(phoneName.rend() - lastSeparator));
+    const std::string_view last = lastPartOf(phoneName);
     std::string raw;
     for (char c : last)
         raw += forbiddenOnPc(static_cast<unsigned char>(c)) ? '_' : c;
@@ -53,6 +52,12 @@ std::string pcTitleForPhoneName(std::string_view phoneName)
     if (isDeviceName(raw))
         raw.insert(raw.begin(), '_');
     return cp1251ToUtf8(raw);
+}
+
+std::string_view lastPartOf(std::string_view path)
+{
+    const auto lastSeparator = std::find_if(path.rbegin(), path.rend(), isSeparator);
+    return path.substr(static_cast<size_t>(path.rend() - lastSeparator));
 }
 
 std::string folderOf(std::string_view path)

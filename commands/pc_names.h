@@ -12,6 +12,9 @@ namespace p2k {
 // "..") becomes "phone_file". The result never names another folder.
 std::string pcTitleForPhoneName(std::string_view phoneName);
 
+// The last part of a path, after its last '/' or '\' (all of it when it has none).
+std::string_view lastPartOf(std::string_view path);
+
 // The folder part of a path, without its last separator ("" for a bare name).
 std::string folderOf(std::string_view path);
 

@@ -156,7 +156,7 @@ bool SeemCommands::uploadSeemRecord()
 // The profiles record as read: there, non-empty, and short enough to go back.
 bool SeemCommands::patchableProfiles(bool read)
 {
-    if (!read || c_.seem.answerLength() == 0 || answer_[0] != 0) {
+    if (!read) {
         c_.log.appendLog("Косяк!! Профили не прочитались, ничего не меняю\r\n");
         return false;
     }
@@ -169,7 +169,7 @@ bool SeemCommands::patchableProfiles(bool read)
 
 bool SeemCommands::updateRingtones()
 {
-    const bool read = c_.seem.readSeem(kProfilesSeem, kProfilesRecord, 0, 0, answer_) == kOk;
+    const bool read = readRecord(kProfilesSeem, kProfilesRecord);
     c_.log.appendLog("Читаем профили..\r\n");
     c_.clock.sleepMs(kStepWaitMs);
     if (!patchableProfiles(read))

@@ -9,7 +9,6 @@ namespace p2k {
 namespace {
 
 constexpr uint32_t kSearchIntervalMs = 1000;
-constexpr uint32_t kAfterModemSwitchMs = 5000;
 constexpr uint32_t kAfterRemovalMs = 5000;
 // Pauses are slept in slices this long so that a stop request ends them soon.
 constexpr uint32_t kStopCheckMs = 100;

@@ -15,6 +15,8 @@ namespace p2k {
 inline constexpr std::string_view kModeSwitchText = "at+mode=8\r\n";
 // How long the port is given to answer before its reply is taken.
 inline constexpr uint32_t kModeSwitchReplyWaitMs = 2000;
+// How long the phone is given to bring its command interface up after that.
+inline constexpr uint32_t kAfterModemSwitchMs = 5000;
 
 // A phone's command interface as discovery found it.
 struct FoundPhone {

@@ -2,6 +2,7 @@
 #include "app/demo_options.h"
 #include "app/hex_field.h"
 #include "app/window_logic.h"
+#include "commands/seem_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -69,17 +70,17 @@ TEST(WindowTray, TipFitsTheShortRecord)
 
 TEST(WindowFields, SeemRangeStartsAsFourHexDigits)
 {
-    EXPECT_EQ(formatHex4(kInitialSeemRangeStart), "0000");
-    EXPECT_EQ(formatHex4(kInitialSeemRangeEnd), "0300");
-    EXPECT_EQ(formatHex4(0x4C), "004c");
-    EXPECT_EQ(formatHex4(0xABCDE), "abcde");
-    EXPECT_EQ(formatHex4(0xFFFFFFFF), "ffffffff");
+    EXPECT_EQ(hex4(kInitialSeemRangeStart), "0000");
+    EXPECT_EQ(hex4(kInitialSeemRangeEnd), "0300");
+    EXPECT_EQ(hex4(0x4C), "004c");
+    EXPECT_EQ(hex4(0xABCDE), "abcde");
+    EXPECT_EQ(hex4(0xFFFFFFFF), "ffffffff");
 }
 
 TEST(WindowFields, WrittenValuesReadBack)
 {
     for (uint32_t value : {0u, 0x300u, 0x4Cu, 0xFFFFu, 0x12345678u})
-        EXPECT_EQ(parseHexField(formatHex4(value)), value);
+        EXPECT_EQ(parseHexField(hex4(value)), value);
 }
 
 // ---- the log pane's limit
