@@ -19,6 +19,9 @@ ensure_packages() {
 
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config)
 P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
+# A virtual display large enough for the window and its dialogs.
+P2K_XVFB=(xvfb-run -a -s "-screen 0 1024x768x24")
 
 # configure_and_build DIR [cmake options...] [-- targets...]
 configure_and_build() {
@@ -28,4 +31,16 @@ configure_and_build() {
     [ $# -gt 0 ] && shift && targets=("$@")
     cmake -S "$P2K_ROOT" -B "$dir" -G Ninja "${options[@]}" >/dev/null
     cmake --build "$dir" ${targets[@]:+--target "${targets[@]}"}
+}
+
+# build_windows [-- targets...]: the mingw-w64 cross-build in build/windows.
+build_windows() {
+    configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+# use_wine_prefix DIR: Wine runs quietly in a prefix of its own, without
+# offering to install .NET or Gecko.
+use_wine_prefix() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }

@@ -20,10 +20,9 @@ More on the demo phone: $cli --demo --help
 EOT
 [ "${1:-}" = --cli ] && exit 0
 
-ensure_packages "${P2K_WINDOWS_PACKAGES[@]}" wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation
-configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-export WINEPREFIX=$P2K_BUILD/demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+ensure_packages "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_WINE_PACKAGES[@]}"
+build_windows >/dev/null
+use_wine_prefix "$P2K_BUILD/demo/wineprefix"
 mkdir -p "$P2K_BUILD/demo"
 echo
 echo "Opening the window (p2kfm-demo.exe under Wine); close it to end."
@@ -31,4 +30,4 @@ if [ -n "${DISPLAY:-}" ]; then
     exec wine "$P2K_BUILD/windows/p2kfm-demo.exe"
 fi
 echo "No display: the window runs on a virtual display (Xvfb). Press Ctrl-C to end."
-exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$P2K_BUILD/windows/p2kfm-demo.exe"
+exec "${P2K_XVFB[@]}" wine "$P2K_BUILD/windows/p2kfm-demo.exe"

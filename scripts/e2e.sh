@@ -10,16 +10,14 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-P2K_E2E_PACKAGES=(wine wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-liberation)
 WINDOWS_BUILD=$P2K_BUILD/windows
 E2E_DIR=$P2K_BUILD/e2e
 
 if [ "${1:-}" != --on-display ]; then
     echo "== End-to-end tests (Wine + Xvfb)"
-    ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_E2E_PACKAGES[@]}"
-    configure_and_build "$WINDOWS_BUILD" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-    exec timeout 290 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display
+    ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_WINE_PACKAGES[@]}" imagemagick
+    build_windows >/dev/null
+    exec timeout 290 "${P2K_XVFB[@]}" "$0" --on-display
 fi
 
 started=$SECONDS
@@ -30,7 +28,8 @@ failed=0
 # lets Wine store Cyrillic file names on the Linux side, while its ANSI code
 # page stays 1252, so the Russian texts must come through the program's own
 # UTF-16.
-export WINEPREFIX=$E2E_DIR/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8 LC_ALL=C.UTF-8
+use_wine_prefix "$E2E_DIR/wineprefix"
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 SHOTS=$E2E_DIR/requests
 mkdir -p "$E2E_DIR" "$SHOTS"
 rm -f "$SHOTS"/* "$E2E_DIR"/*.png
@@ -115,7 +114,7 @@ cli_copies() {
     check "p2kfm-cli.exe get saves Мелодия.mid into Папка" \
         wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo get /a/mobile/audio/Мелодия.mid --to "$(winpath "$folder")"
     check "its bytes match the window's download" \
-        cmp -s "$folder/Мелодия.mid" "$WINEPREFIX/drive_c/users/root/Temp/p2kfm-e2e/Мелодия.mid"
+        cmp -s "$folder/Мелодия.mid" "$WINEPREFIX/drive_c/users/$(id -un)/Temp/p2kfm-e2e/Мелодия.mid"
     output=$(wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo put "$(winpath "$folder/Мелодия.mid")" \
         --as /a/mobile/audio/копия_ 2>&1) || true
     check "p2kfm-cli.exe put uploads it under a Cyrillic name" \

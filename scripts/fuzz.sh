@@ -10,7 +10,8 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 P2K_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-TARGETS=(channel file_list volume_info seem_commands interface_name hex_field pc_title)
+# The targets as fuzz/CMakeLists.txt lists them, so a new one is fuzzed too.
+read -ra TARGETS <<<"$(sed -n 's/^set(P2K_FUZZ_TARGETS \(.*\))$/\1/p' "$P2K_ROOT/fuzz/CMakeLists.txt")"
 SECONDS_EACH=${P2K_FUZZ_SECONDS:-20}
 FUZZ_BUILD="$P2K_BUILD/fuzz"
 RUNS="$FUZZ_BUILD/runs"

@@ -4,11 +4,10 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" clang libclang-rt-14-dev
+ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
 
 echo "== Windows build (mingw-w64)"
-configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake"
+build_windows
 "$P2K_ROOT/scripts/e2e.sh"
 "$P2K_ROOT/scripts/fuzz.sh"
 
