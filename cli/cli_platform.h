@@ -15,6 +15,10 @@ namespace p2k::cli {
 // driver on Windows.
 std::unique_ptr<PhonePlatform> makeCliPlatform(OperatorLog& log, Clock& clock);
 
+// The clock the tool sleeps and times on: on Windows one that holds 1 ms
+// sleeps to about 1 ms, as the protocol's polls need.
+Clock& cliClock();
+
 // The PC's files, reached by UTF-8 paths whatever the system's code page.
 std::unique_ptr<PcFiles> makeCliPcFiles();
 

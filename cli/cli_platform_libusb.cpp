@@ -9,6 +9,11 @@ std::unique_ptr<PhonePlatform> makeCliPlatform(OperatorLog& log, Clock& clock)
     return makeLibusbPlatform(log, clock);
 }
 
+Clock& cliClock()
+{
+    return systemClock();
+}
+
 std::unique_ptr<PcFiles> makeCliPcFiles()
 {
     return makeStandardPcFiles();

@@ -13,6 +13,11 @@ std::unique_ptr<PhonePlatform> makeCliPlatform(OperatorLog& log, Clock& clock)
     return makeDriverPlatform(log, clock);
 }
 
+Clock& cliClock()
+{
+    return windowsClock();
+}
+
 std::unique_ptr<PcFiles> makeCliPcFiles()
 {
     return makeWin32PcFiles();

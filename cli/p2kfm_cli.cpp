@@ -144,13 +144,13 @@ public:
     {
         if (!options_.demoDir.empty()) {
             std::string error;
-            phone_ = sim::openDemoFolder(systemClock(), options_.demoDir, error);
+            phone_ = sim::openDemoFolder(cliClock(), options_.demoDir, error);
             if (!phone_)
                 std::cerr << "p2kfm-cli: " << error << "\n";
             return phone_ ? phone_->open() : nullptr;
         }
         if (options_.demo) {
-            phone_ = sim::makeDemoPhone(systemClock());
+            phone_ = sim::makeDemoPhone(cliClock());
             return phone_->open();
         }
         return openRealPhone();
@@ -171,11 +171,11 @@ public:
 private:
     std::unique_ptr<UsbTransport> openRealPhone()
     {
-        platform_ = makeCliPlatform(log_, systemClock());
+        platform_ = makeCliPlatform(log_, cliClock());
         std::string port;
         if (platform_->findModemPort(port) == 0) {
             platform_->switchToCommandMode(port);
-            systemClock().sleepMs(kAfterModemSwitchMs);
+            cliClock().sleepMs(kAfterModemSwitchMs);
         }
         return platform_->findPhone().device;
     }
@@ -190,8 +190,8 @@ class Tool {
 public:
     explicit Tool(const Options& options)
         : options_(options), logStream_(options.tsv ? stderr : stdout), window_(logStream_, options.yes),
-          log_(&logStream_), connection_(options, log_), channel_(link_, log_, systemClock()),
-          commands_(channel_, log_, systemClock(), {window_, list_, dialogs_, pcFiles_, autoRefresh_})
+          log_(&logStream_), connection_(options, log_), channel_(link_, log_, cliClock()),
+          commands_(channel_, log_, cliClock(), {window_, list_, dialogs_, pcFiles_, autoRefresh_})
     {
         dialogs_.saveFolder = options.to;
         commands_.fileSystem().setInterruptFlag(&interruptRequested);
