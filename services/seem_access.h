@@ -35,7 +35,6 @@ public:
     // Bytes in the last read's answer (status byte included); preset to 1
     // before every SEEM request. Callers may read and change it.
     uint32_t& answerLength() { return answerLength_; }
-    uint32_t answerLength() const { return answerLength_; }
     // Where a caller puts the bytes for writeSeem.
     std::span<uint8_t, kDataBufferSize> dataBuffer() { return std::span<uint8_t, kDataBufferSize>(request_.data() + kHeaderSize, kDataBufferSize); }
 
