@@ -17,18 +17,13 @@ constexpr size_t kPortReplyBytes = 256;
 constexpr size_t kStringDescriptorBytes = 255;
 constexpr size_t kStringHeaderBytes = 2; // bLength, bDescriptorType
 
-TransferResult failed()
-{
-    return {TransferOutcome::Failed, 0};
-}
-
 // Recasts a raw string descriptor as the phone maker's driver delivers one
 // (a 32-bit little-endian unit count, then the UTF-16LE units), so that the
 // shared name decoding applies unchanged.
 TransferResult toDriverStringOutput(std::span<const uint8_t> raw, std::span<uint8_t> output)
 {
     if (raw.size() < kStringHeaderBytes || raw[1] != LIBUSB_DT_STRING || output.size() < descriptor::kCountSize)
-        return failed();
+        return TransferResult{};
     const size_t declared = std::clamp<size_t>(raw[0], kStringHeaderBytes, raw.size());
     const size_t units = std::min((declared - kStringHeaderBytes) / 2, (output.size() - descriptor::kCountSize) / 2);
     storeLe32(output.data(), static_cast<uint32_t>(units));
@@ -42,7 +37,7 @@ DescriptorRequest descriptorRequestOn(UsbDeviceHandle& handle)
 {
     return [&handle](std::span<const uint8_t> input, std::span<uint8_t> output, uint32_t timeoutMs) {
         if (input.size() < descriptor::kInputSize)
-            return failed();
+            return TransferResult{};
         std::array<uint8_t, kStringDescriptorBytes> raw{};
         const auto index = static_cast<uint8_t>(loadLe16(input.data()));
         const int result = handle.readStringDescriptor(index, raw, timeoutMs);

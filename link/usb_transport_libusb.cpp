@@ -3,19 +3,12 @@
 #include "link/byte_order.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace p2k {
 
 namespace {
 
 constexpr uint8_t kDirectionIn = 0x80;
-constexpr size_t kMaxDataStage = std::numeric_limits<uint16_t>::max();
-
-TransferResult failed()
-{
-    return {TransferOutcome::Failed, 0};
-}
 
 } // namespace
 
@@ -40,7 +33,7 @@ TransferResult LibusbTransport::controlTransfer(std::span<const uint8_t> input, 
                                                 uint32_t timeoutMs)
 {
     if (input.size() < usb::kSetupSize)
-        return failed();
+        return TransferResult{};
     const UsbControlSetup setup{input[0], input[1], loadLe16(&input[2]), interfaceNumber_};
     const size_t length = loadLe16(&input[6]);
     if (setup.requestType & kDirectionIn)
@@ -48,7 +41,7 @@ TransferResult LibusbTransport::controlTransfer(std::span<const uint8_t> input, 
     const std::span<const uint8_t> data = input.subspan(usb::kSetupSize);
     // wLength names more data than the caller handed over.
     if (data.size() < length)
-        return failed();
+        return TransferResult{};
     return transferOut(setup, data.first(length), output, timeoutMs);
 }
 
@@ -69,8 +62,8 @@ TransferResult LibusbTransport::transferIn(const UsbControlSetup& setup, size_t 
                                            uint32_t timeoutMs)
 {
     if (output.size() < usb::kDriverPrefixSize)
-        return failed();
-    const size_t room = std::min({length, output.size() - usb::kDriverPrefixSize, kMaxDataStage});
+        return TransferResult{};
+    const size_t room = std::min(length, output.size() - usb::kDriverPrefixSize);
     const int result = device_->controlTransfer(setup, output.subspan(usb::kDriverPrefixSize, room), timeoutMs);
     const TransferOutcome outcome = transferOutcomeOf(result);
     if (outcome != TransferOutcome::Done)
