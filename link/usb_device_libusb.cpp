@@ -1,5 +1,7 @@
 #include "link/usb_device_libusb.h"
 
+#include "link/byte_order.h"
+
 #include <fcntl.h>
 #include <sys/time.h>
 #include <termios.h>
@@ -156,7 +158,7 @@ int LibusbDeviceHandle::firstLanguage(uint32_t timeoutMs)
         return received;
     if (received < 4 || table[1] != LIBUSB_DT_STRING)
         return LIBUSB_ERROR_IO;
-    language_ = static_cast<uint16_t>(table[2] | (table[3] << 8));
+    language_ = loadLe16(&table[2]);
     return *language_;
 }
 
