@@ -33,8 +33,10 @@ constexpr uint8_t kWriteAccepted = 6;
 
 } // namespace
 
+// Presets the answer length, so that an answer without data counts as no bytes.
 int PhoneFileSystem::send(size_t length, std::span<uint8_t> answer)
 {
+    answerLength_ = 0;
     return channel_.transact(kFileSystemOpcode, std::span(request_).first(length), answer, answerLength_) == kOk
                ? kOk
                : kFailed;
@@ -44,7 +46,6 @@ int PhoneFileSystem::send(size_t length, std::span<uint8_t> answer)
 // answer byte of 1, is a refusal.
 int PhoneFileSystem::judgedRequest(size_t length)
 {
-    answerLength_ = 0;
     answer_[0] = 0;
     if (send(length, answer_) != kOk)
         return kFailed;
@@ -70,7 +71,6 @@ int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
         return kFailed;
     storeBe32(&request_[0], kOpen);
     storeBe32(&request_[4], attributes);
-    answerLength_ = 0;
     return send(putName(8, name), answer_);
 }
 
@@ -88,8 +88,6 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
             return kFailed;
         storeBe32(&request_[0], kRead);
         storeBe32(&request_[4], asked);
-        // Preset, so that an answer without data counts as no bytes.
-        answerLength_ = 0;
         if (send(8, answer_) != kOk)
             return kFailed;
         got = answerLength_;
@@ -108,7 +106,6 @@ int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
 {
     if (data.empty())
         return kFailed;
-    answerLength_ = 0;
     answer_[0] = 0;
     for (size_t offset = 0; offset < data.size();) {
         if (interrupted())
@@ -158,7 +155,6 @@ int PhoneFileSystem::sendByteRequest(uint8_t value)
 int PhoneFileSystem::fetchCount(uint16_t& count)
 {
     storeBe32(&request_[0], kListCount);
-    answerLength_ = 0;
     storeBe16(&answer_[0], 0xFFFF);
     if (send(kSubcommandSize, answer_) != kOk || answerLength_ < 2)
         return kFailed;
@@ -200,7 +196,6 @@ int PhoneFileSystem::fetchChunks(MainWindow& window, uint16_t count)
         storeBe32(&request_[0], kListNext);
         // The chunk lands right at the write position; the channel refuses
         // one that would run past the buffer.
-        answerLength_ = 0;
         if (send(kSubcommandSize, std::span(list_).subspan(position)) != kOk)
             return kFailed;
         if (takeChunk(position, remaining) != kOk)
@@ -250,7 +245,6 @@ int PhoneFileSystem::getVolumeName(std::span<uint8_t, kVolumeNameSize> buffer)
 {
     std::fill(buffer.begin(), buffer.end(), 0);
     storeBe32(&request_[0], kVolumeName);
-    answerLength_ = 0;
     if (send(kSubcommandSize, answer_) != kOk)
         return kFailed;
     std::copy_n(answer_.begin(), std::min<size_t>(answerLength_, kVolumeNameSize), buffer.begin());
@@ -268,7 +262,6 @@ int PhoneFileSystem::getFreeSpace(std::span<const uint8_t, kVolumeNameSize> volu
         request_[kSubcommandSize + 2 * unit] = volumeName[2 * unit];
         request_[kSubcommandSize + 2 * unit + 1] = volumeName[2 * unit + 1];
     }
-    answerLength_ = 0;
     std::fill_n(answer_.begin(), 4, 0);
     if (send(kFreeSpaceRequestSize, answer_) != kOk || answerLength_ == 1)
         return kFailed;
