@@ -34,7 +34,7 @@ std::string signedDecimalText(uint32_t value)
 
 size_t FileListView::nameField() const
 {
-    return fileSystem_.entrySize() >= 8 ? fileSystem_.entrySize() - 8 : 0;
+    return fileSystem_.nameFieldSize();
 }
 
 std::string_view FileListView::entryName(const uint8_t* entry) const

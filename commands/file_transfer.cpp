@@ -128,8 +128,8 @@ bool FileTransferCommands::uploadFile()
     if (!readPcFile(*choice, data))
         return false;
     const std::string phoneName = phoneNameFor(*choice);
-    const uint32_t entrySize = c_.fileSystem.entrySize();
-    if (phoneName.empty() || entrySize == 0 || phoneName.size() > entrySize - 8)
+    // openFile refuses an empty or too long name itself, but lets any through before a list came.
+    if (c_.fileSystem.nameFieldSize() == 0)
         return false;
     if (c_.fileSystem.openFile(phoneName, 0) != kOk)
         return false;

@@ -56,7 +56,7 @@ bool PhoneFileSystem::nameFits(std::string_view name) const
 {
     if (name.empty() || name.size() > TestCommandChannel::kMaxRequestData - 8)
         return false;
-    return entrySize_ == 0 || name.size() <= entrySize_ - 8;
+    return entrySize_ == 0 || name.size() <= nameFieldSize();
 }
 
 size_t PhoneFileSystem::putName(size_t offset, std::string_view name)

@@ -47,6 +47,8 @@ public:
 
     // 44 or 268 after a good fetch; 0 before any and after a wrong size.
     uint32_t entrySize() const { return entrySize_; }
+    // Room for a name in the last list's entries (entry size - 8); 0 before any.
+    size_t nameFieldSize() const { return entrySize_ >= 8 ? entrySize_ - 8 : 0; }
     uint32_t entryCount() const { return entryCount_; }
     // The chunks of the last fetch as the phone sent them, back to back; the
     // list view converts their numbers in place.
