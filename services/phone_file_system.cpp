@@ -208,6 +208,14 @@ int PhoneFileSystem::fetchChunks(MainWindow& window, uint16_t count)
     return kOk;
 }
 
+// A list of the wrong size leaves no entry size to trust.
+int PhoneFileSystem::refuseListSize()
+{
+    entrySize_ = 0;
+    log_.appendLog("Косяк!! Размер списка файлов неправильный !\r\n");
+    return kFailed;
+}
+
 // Judges the chunk just stored at position: its entry size, and an entry
 // count that keeps the fetch moving without overrunning what was announced.
 int PhoneFileSystem::takeChunk(size_t position, uint32_t& remaining)
@@ -219,9 +227,7 @@ int PhoneFileSystem::takeChunk(size_t position, uint32_t& remaining)
     } else if (entriesBytes % 268 == 0) {
         entrySize_ = 268;
     } else {
-        entrySize_ = 0;
-        log_.appendLog("Косяк!! Размер списка файлов неправильный !\r\n");
-        return kFailed;
+        return refuseListSize();
     }
     const uint16_t entries = loadBe16(&list_[position]);
     if (entries == 0) {
@@ -232,11 +238,8 @@ int PhoneFileSystem::takeChunk(size_t position, uint32_t& remaining)
         log_.appendLog("Косяк!! Файлов в списке больше, чем телефон насчитал!\r\n");
         return kFailed;
     }
-    if (size_t{entries} * entrySize_ > entriesBytes) {
-        entrySize_ = 0;
-        log_.appendLog("Косяк!! Размер списка файлов неправильный !\r\n");
-        return kFailed;
-    }
+    if (size_t{entries} * entrySize_ > entriesBytes)
+        return refuseListSize();
     remaining -= entries;
     return kOk;
 }

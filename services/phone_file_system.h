@@ -69,6 +69,7 @@ private:
     int fetchCount(uint16_t& count);
     int fetchChunks(MainWindow& window, uint16_t count);
     int takeChunk(size_t position, uint32_t& remaining);
+    int refuseListSize();
 
     TestCommandChannel& channel_;
     OperatorLog& log_;
