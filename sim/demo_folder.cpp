@@ -93,8 +93,7 @@ std::unique_ptr<SimulatedPhone> loadIndex(Clock& clock, const fs::path& folder, 
         error = "not a demo phone folder: " + (folder / kIndexName).string();
         return nullptr;
     }
-    auto phone = makeDemoPhone(clock);
-    PhoneConfig config = phone->config();
+    PhoneConfig config = demoPhoneConfig();
     std::vector<SimFile> files;
     std::vector<SimulatedPhone::SeemRecordCopy> seems;
     while (std::getline(index, line)) {

@@ -252,7 +252,7 @@ std::string toPhoneName(std::string_view utf8)
     return out;
 }
 
-std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs, uint32_t answerDelayMs)
+PhoneConfig demoPhoneConfig(uint32_t transferDelayMs, uint32_t answerDelayMs)
 {
     PhoneConfig config;
     config.transferDelayMs = transferDelayMs;
@@ -261,7 +261,12 @@ std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDel
     config.entriesPerChunk = 8;
     config.volumeName = u"/a";
     config.freeSpace = kDemoFreeSpace;
-    auto phone = std::make_unique<SimulatedPhone>(clock, config);
+    return config;
+}
+
+std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs, uint32_t answerDelayMs)
+{
+    auto phone = std::make_unique<SimulatedPhone>(clock, demoPhoneConfig(transferDelayMs, answerDelayMs));
     for (const DemoFile& file : kDemoFiles) {
         const std::string name = toPhoneName(file.utf8Name);
         phone->addFile(SimFile{name, file.attributes, demoContent(name, file.size)});

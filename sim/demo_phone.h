@@ -17,6 +17,10 @@ namespace p2k::sim {
 // to answer (both 0: as fast as the host can go).
 std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs = 0, uint32_t answerDelayMs = 0);
 
+// The settings the demo phone is built with (volume, free space, entry size,
+// delays), without its files and SEEM records.
+PhoneConfig demoPhoneConfig(uint32_t transferDelayMs = 0, uint32_t answerDelayMs = 0);
+
 // A short description of the demo phone (files, volume, free space, SEEMs),
 // worded from the phone's actual content.
 std::string describeDemoPhone();
