@@ -55,11 +55,15 @@ std::optional<std::string> fromHex(const std::string& hex)
     return out;
 }
 
-bool readBytes(const fs::path& path, std::vector<uint8_t>& bytes)
+// error names the file when it cannot be read.
+bool readBytes(const fs::path& path, std::vector<uint8_t>& bytes, std::string& error)
 {
     std::ifstream in(path, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
-    return !in.bad() && in.is_open();
+    if (!in.bad() && in.is_open())
+        return true;
+    error = "cannot read " + path.string();
+    return false;
 }
 
 bool writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes)
@@ -82,6 +86,13 @@ std::string storedSeemName(uint16_t seem, uint16_t record)
     char name[32];
     std::snprintf(name, sizeof name, "%.4x_%.4x.seem", seem, record);
     return name;
+}
+
+// Whatever part of a save fails, the operator sees the same text.
+bool cannotWrite(const std::string& folderName, std::string& error)
+{
+    error = "cannot write the demo phone into " + folderName;
+    return false;
 }
 
 std::unique_ptr<SimulatedPhone> loadIndex(Clock& clock, const fs::path& folder, std::string& error)
@@ -109,17 +120,13 @@ std::unique_ptr<SimulatedPhone> loadIndex(Clock& clock, const fs::path& folder, 
             config.freeSpace = *first;
         } else if (kind == "file" && name && second && plain) {
             SimFile file{*name, *second, {}};
-            if (!readBytes(folder / "files" / stored, file.content)) {
-                error = "cannot read " + (folder / "files" / stored).string();
+            if (!readBytes(folder / "files" / stored, file.content, error))
                 return nullptr;
-            }
             files.push_back(std::move(file));
         } else if (kind == "seem" && first && second && plain) {
             SimulatedPhone::SeemRecordCopy copy{static_cast<uint16_t>(*first), static_cast<uint16_t>(*second), {}};
-            if (!readBytes(folder / "seem" / stored, copy.bytes)) {
-                error = "cannot read " + (folder / "seem" / stored).string();
+            if (!readBytes(folder / "seem" / stored, copy.bytes, error))
                 return nullptr;
-            }
             seems.push_back(std::move(copy));
         } else if (!line.empty()) {
             error = "damaged line in " + (folder / kIndexName).string() + ": " + line;
@@ -162,18 +169,17 @@ bool saveDemoFolder(const SimulatedPhone& phone, const std::string& folderName, 
     fs::create_directories(folder / "files", code);
     fs::create_directories(folder / "seem", code);
     std::ofstream index(folder / kIndexName, std::ios::trunc);
-    if (code || !index) {
-        error = "cannot write the demo phone into " + folderName;
-        return false;
-    }
+    if (code || !index)
+        return cannotWrite(folderName, error);
     index << kIndexHeader << "\nfree " << phone.freeSpace() << "\n";
     const std::vector<SimFile> files = phone.files();
     bool written = true;
     for (size_t i = 0; i < files.size(); ++i) {
         char attributes[16];
         std::snprintf(attributes, sizeof attributes, "%x", files[i].attributes);
-        index << "file " << toHex(files[i].name) << ' ' << attributes << ' ' << storedFileName(i) << "\n";
-        written &= writeBytes(folder / "files" / storedFileName(i), files[i].content);
+        const std::string stored = storedFileName(i);
+        index << "file " << toHex(files[i].name) << ' ' << attributes << ' ' << stored << "\n";
+        written &= writeBytes(folder / "files" / stored, files[i].content);
     }
     for (const auto& copy : phone.seemRecords()) {
         const std::string stored = storedSeemName(copy.seem, copy.record);
@@ -182,10 +188,8 @@ bool saveDemoFolder(const SimulatedPhone& phone, const std::string& folderName, 
         index << "seem " << numbers << ' ' << stored << "\n";
         written &= writeBytes(folder / "seem" / stored, copy.bytes);
     }
-    if (!written || !index) {
-        error = "cannot write the demo phone into " + folderName;
-        return false;
-    }
+    if (!written || !index)
+        return cannotWrite(folderName, error);
     return true;
 }
 
