@@ -47,4 +47,10 @@ bool isCommandInterfaceName(std::string_view name)
     return name == kCommandInterfaceName;
 }
 
+bool hasCommandInterfaceName(const DescriptorRequest& request, uint16_t index, OperatorLog& log)
+{
+    std::string name;
+    return readInterfaceName(request, index, log, name) && isCommandInterfaceName(name);
+}
+
 } // namespace p2k

@@ -48,4 +48,8 @@ bool readInterfaceName(const DescriptorRequest& request, uint16_t index, Operato
 // Whole, case-sensitive comparison with the command interface's name.
 bool isCommandInterfaceName(std::string_view name);
 
+// Reads string descriptor `index` through request and compares it with the
+// command interface's name; a failed read logs as readInterfaceName does.
+bool hasCommandInterfaceName(const DescriptorRequest& request, uint16_t index, OperatorLog& log);
+
 } // namespace p2k

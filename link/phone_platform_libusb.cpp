@@ -122,9 +122,7 @@ bool LibusbPlatform::isNamedCommandInterface(UsbDeviceHandle& handle, const UsbI
     // An interface without a name string cannot be the command interface.
     if (interface.nameIndex == 0)
         return false;
-    std::string name;
-    return readInterfaceName(descriptorRequestOn(handle), interface.nameIndex, log_, name)
-           && isCommandInterfaceName(name);
+    return hasCommandInterfaceName(descriptorRequestOn(handle), interface.nameIndex, log_);
 }
 
 void LibusbPlatform::waitForRemoval(const std::string& devicePath, std::stop_token stop)

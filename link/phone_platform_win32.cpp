@@ -105,8 +105,7 @@ std::unique_ptr<UsbTransport> openIfCommandInterface(const std::wstring& path, O
                                                uint32_t timeoutMs) {
         return overlappedIoControl(handle, kStringDescriptorCode, input, output, timeoutMs);
     };
-    std::string name;
-    if (readInterfaceName(request, kInterfaceNameIndex, log, name) && isCommandInterfaceName(name))
+    if (hasCommandInterfaceName(request, kInterfaceNameIndex, log))
         return device;
     return nullptr;
 }

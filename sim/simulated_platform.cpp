@@ -123,9 +123,7 @@ bool SimulatedPlatform::interfaceMatches(const SimInterface& interface)
         std::lock_guard lock(mutex_);
         ++descriptorReads_;
     }
-    std::string name;
-    return readInterfaceName(descriptorRequestOf(interface), kInterfaceNameIndex, log_, name)
-           && isCommandInterfaceName(name);
+    return hasCommandInterfaceName(descriptorRequestOf(interface), kInterfaceNameIndex, log_);
 }
 
 FoundPhone SimulatedPlatform::findOtherInterface()
