@@ -239,12 +239,4 @@ bool isUtf8(std::string_view text)
     return true;
 }
 
-size_t countOf(std::string_view text, std::string_view part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
 } // namespace p2k::fuzz

@@ -140,7 +140,4 @@ struct PlayedPhoneWorld {
 // True when text is well-formed UTF-8 (what the log and PC names must be).
 bool isUtf8(std::string_view text);
 
-// Occurrences of part in text.
-size_t countOf(std::string_view text, std::string_view part);
-
 } // namespace p2k::fuzz
