@@ -114,6 +114,11 @@ TransferResult PlayedTransport::controlTransfer(std::span<const uint8_t> input, 
 
 // ---- the phone, answering from the input -----------------------------------
 
+bool transactOk(const PlayedRequest& request)
+{
+    return request.answered && !request.malformed && (request.status == 6 || request.status == 8);
+}
+
 std::vector<const PlayedRequest*> AnswerPlayingTransport::requestsOf(uint16_t opcode,
                                                                     std::optional<uint32_t> subcommand) const
 {

@@ -89,6 +89,9 @@ struct PlayedRequest {
     bool malformed = false; // the answer's sequence number was wrong
 };
 
+// True when the exchange went through: answered in sequence with status 6 or 8.
+bool transactOk(const PlayedRequest& request);
+
 // A phone that follows the wire protocol to the letter and lets the input
 // decide each answer: a verdict byte, then for data answers a big-endian
 // length and the data (at most what one read carries). Verdicts by their low

@@ -34,11 +34,6 @@ Bytes seemHeader(uint32_t seem, uint32_t record, uint32_t length)
     return header;
 }
 
-bool transactOk(const PlayedRequest& request)
-{
-    return request.answered && !request.malformed && (request.status == 6 || request.status == 8);
-}
-
 // The record a read delivered (status byte 0), as the commands take it; empty
 // optional when the read gives none. A status-6 answer leaves the answer
 // buffer as it was: its first byte decides, and the record is empty.

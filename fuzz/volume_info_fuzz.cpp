@@ -21,11 +21,6 @@ constexpr const char* kNoName = "Косяк! Не могу определить 
 constexpr const char* kNoSize = "Косяк! Не могу определить размер носителя!\r\n\r\n";
 constexpr const char* kNoSpace = "места больше НЕТУ. вот.\r\n";
 
-bool succeeded(const PlayedRequest& request)
-{
-    return request.answered && !request.malformed && (request.status == 6 || request.status == 8);
-}
-
 // The volume name buffer as the answer leaves it: cut at 512 bytes, zero-padded.
 Bytes volumeBuffer(const PlayedRequest& request)
 {
@@ -37,7 +32,7 @@ Bytes volumeBuffer(const PlayedRequest& request)
 
 bool volumeNameTaken(const PlayedRequest& request)
 {
-    return succeeded(request) && request.answer.size() != 1 && volumeBuffer(request)[0] != 6;
+    return transactOk(request) && request.answer.size() != 1 && volumeBuffer(request)[0] != 6;
 }
 
 // The low byte of each big-endian unit, up to the first zero low byte.
@@ -72,7 +67,7 @@ uint32_t announcedSpace(const PlayedRequest& request)
 // The text that must end the block, given the free-space answer.
 std::string blockEnd(const PlayedRequest& request, PhoneFileSystem& fileSystem)
 {
-    if (!succeeded(request) || (request.status == 8 && request.answer.size() == 1))
+    if (!transactOk(request) || (request.status == 8 && request.answer.size() == 1))
         return kNoSize;
     const uint32_t space = announcedSpace(request);
     if (space == 0)
