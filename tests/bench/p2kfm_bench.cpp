@@ -105,10 +105,7 @@ void downloadMebibyte(benchmark::State& state)
     World world(systemClock(), sim::makeDemoPhone(systemClock(), 1, 1));
     world.phone->addFile({"/a/big.bin", 0, mebibyte()});
     world.view.refreshFileList(world.window);
-    for (size_t row = 0; row < world.list.rows.size(); ++row) {
-        if (world.list.rows[row].name == "/a/big.bin")
-            world.list.selected.insert(static_cast<int>(row));
-    }
+    world.list.selectNamed({"/a/big.bin"});
     int run = 0;
     timedCommand(state, world, [&] {
         world.dialogs.answers.push_back(DialogChoice{"D:/big" + std::to_string(run++) + ".bin", "big.bin"});
