@@ -4,6 +4,7 @@
 #include "link/byte_order.h"
 #include "link/test_command_channel.h"
 #include "sim/simulated_phone.h"
+#include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,10 @@
 namespace p2k {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::be32;
+using test::text;
+using test::operator+;
 
 constexpr uint16_t kFileSystem = 0x4A;
 
@@ -25,13 +29,6 @@ Bytes fsRequest(uint32_t subcommand, Bytes parameters = {})
     return request;
 }
 
-Bytes be32(uint32_t v)
-{
-    Bytes b(4);
-    storeBe32(b.data(), v);
-    return b;
-}
-
 Bytes seemHeader(uint16_t seem, uint16_t record, uint16_t length = 0)
 {
     Bytes b(8, 0);
@@ -39,17 +36,6 @@ Bytes seemHeader(uint16_t seem, uint16_t record, uint16_t length = 0)
     storeBe16(&b[2], record);
     storeBe16(&b[6], length);
     return b;
-}
-
-Bytes concat(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes text(std::string_view s)
-{
-    return Bytes(s.begin(), s.end());
 }
 
 class RoundTripTest : public testing::Test {
@@ -121,11 +107,11 @@ TEST_F(RoundTripTest, ListCountAndChunks)
 
 TEST_F(RoundTripTest, OpenReadSeekCloseOfAPhoneFile)
 {
-    ASSERT_EQ(send(kFileSystem, fsRequest(0, concat(be32(1), text("/a/mobile/audio/ring.mid")))), kOk);
+    ASSERT_EQ(send(kFileSystem, fsRequest(0, be32(1) + text("/a/mobile/audio/ring.mid"))), kOk);
     EXPECT_TRUE(phone->fileOpen());
     ASSERT_EQ(send(kFileSystem, fsRequest(1, be32(1024))), kOk);
     EXPECT_EQ(answerBytes(), (Bytes{1, 2, 3, 4, 5}));
-    ASSERT_EQ(send(kFileSystem, fsRequest(3, concat(be32(1), {0}))), kOk);
+    ASSERT_EQ(send(kFileSystem, fsRequest(3, be32(1) + Bytes{0})), kOk);
     ASSERT_EQ(send(kFileSystem, fsRequest(1, be32(2))), kOk);
     EXPECT_EQ(answerBytes(), (Bytes{2, 3}));
     ASSERT_EQ(send(kFileSystem, fsRequest(4)), kOk);
@@ -137,12 +123,12 @@ TEST_F(RoundTripTest, OpenReadSeekCloseOfAPhoneFile)
 
 TEST_F(RoundTripTest, WriteCreatesAFileAndDeleteRemovesIt)
 {
-    ASSERT_EQ(send(kFileSystem, fsRequest(0, concat(be32(0), text("/a/new.bin")))), kOk);
+    ASSERT_EQ(send(kFileSystem, fsRequest(0, be32(0) + text("/a/new.bin"))), kOk);
     Bytes data(1024);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(i);
-    ASSERT_EQ(send(kFileSystem, fsRequest(2, concat(be32(1024), data))), kOk);
-    ASSERT_EQ(send(kFileSystem, fsRequest(2, concat(be32(1), {0xAB}))), kOk);
+    ASSERT_EQ(send(kFileSystem, fsRequest(2, be32(1024) + data)), kOk);
+    ASSERT_EQ(send(kFileSystem, fsRequest(2, be32(1) + Bytes{0xAB})), kOk);
     ASSERT_EQ(send(kFileSystem, fsRequest(4)), kOk);
     const sim::SimFile* file = phone->findFile("/a/new.bin");
     ASSERT_NE(file, nullptr);
@@ -177,7 +163,7 @@ TEST_F(RoundTripTest, SeemReadAndWrite)
     EXPECT_EQ(answer[1], 0x01);
 
     Bytes record(60, 0x02);
-    ASSERT_EQ(send(0x2F, concat(seemHeader(0x004C, 1, 60), record)), kOk);
+    ASSERT_EQ(send(0x2F, seemHeader(0x004C, 1, 60) + record), kOk);
     EXPECT_EQ(answerBytes(), (Bytes{0x00}));
     ASSERT_NE(phone->seemRecord(0x004C, 1), nullptr);
     EXPECT_EQ(*phone->seemRecord(0x004C, 1), record);

@@ -5,6 +5,7 @@
 #include "app/operator_log.h"
 #include "link/phone_link.h"
 #include "link/test_command_channel.h"
+#include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,8 @@
 namespace p2k {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::operator+;
 
 constexpr uint16_t kOtherVendorId = 0x1234;
 
@@ -271,12 +273,6 @@ Bytes setupBlock(uint8_t type, uint8_t request, uint16_t value, uint16_t length)
             static_cast<uint8_t>(length >> 8)};
 }
 
-Bytes concat(Bytes head, const Bytes& tail)
-{
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 class LibusbTransportTest : public testing::Test {
 protected:
     LibusbTransport& transportOn(uint8_t interfaceNumber)
@@ -301,7 +297,7 @@ TEST_F(LibusbTransportTest, CommandGoesToInterfaceEightWithItsSetupAndData)
     const Bytes data{0x00, 0x01, 0x00, 0x4A, 0x00, 0x02, 0x00, 0x00, 0xAB, 0xCD};
     std::array<uint8_t, usb::kWriteOutputSize> output{};
 
-    const TransferResult result = transfer(concat(concat(setupBlock(0x41, 0x02, 0, 10), data), {0, 0}), output,
+    const TransferResult result = transfer(setupBlock(0x41, 0x02, 0, 10) + data + Bytes{0, 0}, output,
                                            usb::kWriteTimeoutMs);
 
     EXPECT_EQ(result.outcome, TransferOutcome::Done);
@@ -324,8 +320,8 @@ TEST_F(LibusbTransportTest, IndexIsTheMatchedInterfaceNotTheOneTheCallerWrote)
     std::array<uint8_t, usb::kWriteOutputSize> writeOutput{};
     std::array<uint8_t, usb::kDriverOutputSize> readOutput{};
 
-    transfer(concat(setupBlock(0x41, 0x02, 0, 8), Bytes(10, 0)), writeOutput, usb::kWriteTimeoutMs);
-    transfer(concat(setupBlock(0xC1, 0x00, 0, 8), {0}), readOutput);
+    transfer(setupBlock(0x41, 0x02, 0, 8) + Bytes(10, 0), writeOutput, usb::kWriteTimeoutMs);
+    transfer(setupBlock(0xC1, 0x00, 0, 8) + Bytes{0}, readOutput);
 
     ASSERT_EQ(device.transfers.size(), 2u);
     EXPECT_EQ(device.transfers[0].setup.index, 5);
@@ -338,7 +334,7 @@ TEST_F(LibusbTransportTest, DataReadPassesTypeRequestValueAndLength)
     device.replies.push_back(sends(Bytes(16, 0x11)));
     std::array<uint8_t, usb::kDriverOutputSize> output{};
 
-    transfer(concat(setupBlock(0xC1, 0x01, 3, 2 * 3 + 20 + 4), {0}), output);
+    transfer(setupBlock(0xC1, 0x01, 3, 2 * 3 + 20 + 4) + Bytes{0}, output);
 
     ASSERT_EQ(device.transfers.size(), 1u);
     const SentTransfer& sent = device.transfers[0];
@@ -355,7 +351,7 @@ TEST_F(LibusbTransportTest, InDataArrivesBehindItsLittleEndianCount)
     device.replies.push_back(sends({0x00, 0x01, 0x00, 0x0A, 0x55}));
     std::array<uint8_t, usb::kDriverOutputSize> output{};
 
-    const TransferResult result = transfer(concat(setupBlock(0xC1, 0x00, 0, 8), {0}), output);
+    const TransferResult result = transfer(setupBlock(0xC1, 0x00, 0, 8) + Bytes{0}, output);
 
     EXPECT_EQ(result.outcome, TransferOutcome::Done);
     ASSERT_EQ(result.outputBytes, 9u);
@@ -371,7 +367,7 @@ TEST_F(LibusbTransportTest, InRequestAsksNoMoreThanTheOutputHoldsAndNeverWritesP
     buffer.fill(0xEE);
     const std::span<uint8_t> output(buffer.data(), 7);
 
-    const TransferResult result = transfer(concat(setupBlock(0xC1, 0x01, 1, 100), {0}), output);
+    const TransferResult result = transfer(setupBlock(0xC1, 0x01, 1, 100) + Bytes{0}, output);
 
     ASSERT_EQ(device.transfers.size(), 1u);
     EXPECT_EQ(device.transfers[0].length, 3u);
@@ -386,7 +382,7 @@ TEST_F(LibusbTransportTest, OutputWithoutRoomForThePrefixFailsUnsent)
     transportOn(8);
     std::array<uint8_t, 3> output{};
 
-    const TransferResult result = transfer(concat(setupBlock(0xC1, 0x00, 0, 8), {0}), output);
+    const TransferResult result = transfer(setupBlock(0xC1, 0x00, 0, 8) + Bytes{0}, output);
 
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
     EXPECT_TRUE(device.transfers.empty());
@@ -399,7 +395,7 @@ TEST_F(LibusbTransportTest, WriteLeavesAZeroBlockOfFiveBytes)
     std::array<uint8_t, usb::kWriteOutputSize> output{};
     output.fill(0xEE);
 
-    const TransferResult result = transfer(concat(setupBlock(0x41, 0x02, 0, 8), Bytes(10, 0)), output);
+    const TransferResult result = transfer(setupBlock(0x41, 0x02, 0, 8) + Bytes(10, 0), output);
 
     EXPECT_EQ(result.outcome, TransferOutcome::Done);
     EXPECT_EQ(result.outputBytes, 5u);
@@ -411,7 +407,7 @@ TEST_F(LibusbTransportTest, WriteWhoseLengthExceedsTheInputFailsUnsent)
     transportOn(8);
     std::array<uint8_t, usb::kWriteOutputSize> output{};
 
-    const TransferResult result = transfer(concat(setupBlock(0x41, 0x02, 0, 20), Bytes(10, 0)), output);
+    const TransferResult result = transfer(setupBlock(0x41, 0x02, 0, 20) + Bytes(10, 0), output);
 
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
     EXPECT_TRUE(device.transfers.empty());
@@ -439,8 +435,8 @@ TEST_F(LibusbTransportTest, TimeOutIsTimedOutAndEveryOtherErrorFailed)
         device.replies.push_back(failsWith(error));
         std::array<uint8_t, usb::kDriverOutputSize> output{};
 
-        const TransferResult read = transfer(concat(setupBlock(0xC1, 0x00, 0, 8), {0}), output);
-        const TransferResult write = transfer(concat(setupBlock(0x41, 0x02, 0, 8), Bytes(10, 0)), output);
+        const TransferResult read = transfer(setupBlock(0xC1, 0x00, 0, 8) + Bytes{0}, output);
+        const TransferResult write = transfer(setupBlock(0x41, 0x02, 0, 8) + Bytes(10, 0), output);
 
         EXPECT_EQ(read.outcome, expected) << libusb_error_name(error);
         EXPECT_EQ(read.outputBytes, 0u);
@@ -543,7 +539,7 @@ TEST_F(LibusbDiscoveryTest, ClaimsTheInterfaceNamedTestCommandAndAddressesItByNu
 
     phone.replies.push_back(sends({0x00, 0x00, 0x00, 0x00}));
     std::array<uint8_t, usb::kDriverOutputSize> output{};
-    found.device->controlTransfer(concat(setupBlock(0xC1, 0x00, 0, 8), {0}), output, usb::kReadTimeoutMs);
+    found.device->controlTransfer(setupBlock(0xC1, 0x00, 0, 8) + Bytes{0}, output, usb::kReadTimeoutMs);
     ASSERT_EQ(phone.transfers.size(), 1u);
     EXPECT_EQ(phone.transfers[0].setup.index, 8);
 }
@@ -558,7 +554,7 @@ TEST_F(LibusbDiscoveryTest, InterfaceFiveIsAddressedAsFive)
     EXPECT_EQ(found.devicePath, "1-2.3:1.5");
     phone.replies.push_back(accepts(8));
     std::array<uint8_t, usb::kWriteOutputSize> output{};
-    found.device->controlTransfer(concat(setupBlock(0x41, 0x02, 0, 8), Bytes(10, 0)), output, usb::kWriteTimeoutMs);
+    found.device->controlTransfer(setupBlock(0x41, 0x02, 0, 8) + Bytes(10, 0), output, usb::kWriteTimeoutMs);
     ASSERT_EQ(phone.transfers.size(), 1u);
     EXPECT_EQ(phone.transfers[0].setup.index, 5);
 }

@@ -1,4 +1,5 @@
 #include "services/phone_file_system.h"
+#include "tests/support/bytes.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/scripted_link.h"
 
@@ -8,23 +9,6 @@
 
 namespace p2k::test {
 namespace {
-
-Bytes be32(uint32_t v)
-{
-    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-            static_cast<uint8_t>(v)};
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes text(std::string_view s)
-{
-    return Bytes(s.begin(), s.end());
-}
 
 // A list chunk as the phone sends it: count, two unexamined bytes, entries.
 Bytes chunk(uint32_t entrySize, uint16_t announced, size_t entries)

@@ -1,6 +1,7 @@
 // The simulated phone's file system service, fed request data directly.
 
 #include "sim/sim_file_system.h"
+#include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,10 @@
 namespace p2k::sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::be32;
+using test::text;
+using test::operator+;
 
 struct Reply {
     uint8_t status = 0;
@@ -25,23 +29,6 @@ std::ostream& operator<<(std::ostream& os, const Reply& r)
     for (uint8_t b : r.data)
         os << ' ' << int{b};
     return os;
-}
-
-Bytes be32(uint32_t v)
-{
-    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-            static_cast<uint8_t>(v)};
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes text(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
 }
 
 Bytes openRequest(uint32_t attributes, const std::string& name) { return be32(0) + be32(attributes) + text(name); }
