@@ -3,6 +3,7 @@
 #include "app/hex_field.h"
 #include "app/window_logic.h"
 #include "commands/seem_commands.h"
+#include "tests/support/fake_window.h"
 
 #include <gtest/gtest.h>
 
@@ -240,27 +241,16 @@ TEST(WindowDemoOptions, AttachEventIsPerProcess)
 
 // ---- the application's wiring
 
-class FakeWindow : public MainWindow {
+// The screenless window, whose status follows the connection as the real one's does.
+class FakeWindow : public test::FakeWindow {
 public:
-    LogSink& logPane() override { return pane; }
-    void setStatusText(std::string_view utf8) override { status = utf8; }
-    std::string fieldText(int) override { return {}; }
-    void setFieldText(int, std::string_view) override {}
-    void setProgressRange(uint32_t, uint32_t) override {}
-    void setProgressPosition(uint32_t) override {}
-    void showAbout() override { ++aboutShown; }
-    bool askYesNo(std::string_view, std::string_view) override { return false; }
+    FakeWindow() { status = kNoContactStatus; }
     void notifyConnection(int32_t connected) override
     {
-        notifications.push_back(connected);
+        test::FakeWindow::notifyConnection(connected);
         if (const auto text = connectionStatusText(static_cast<uint64_t>(connected)))
             status = *text;
     }
-
-    MemoryLogSink pane;
-    std::string status{kNoContactStatus};
-    int aboutShown = 0;
-    std::vector<int32_t> notifications;
 };
 
 class NullTransport : public UsbTransport {
@@ -289,7 +279,7 @@ TEST_F(WindowApplication, TheLogGoesToTheAttachedWindowsPane)
     app.log().appendLog("before\r\n");
     app.attachWindow(window);
     app.log().appendLog("Тело не в коннекте\r\n");
-    EXPECT_EQ(window.pane.text(), "Тело не в коннекте\r\n");
+    EXPECT_EQ(window.log.text(), "Тело не в коннекте\r\n");
 }
 
 TEST_F(WindowApplication, AboutRunsWithoutAPhonePhoneCommandsAreRefused)
@@ -298,7 +288,7 @@ TEST_F(WindowApplication, AboutRunsWithoutAPhonePhoneCommandsAreRefused)
     EXPECT_TRUE(app.dispatcher().dispatch(1004));
     EXPECT_EQ(window.aboutShown, 1);
     EXPECT_TRUE(app.dispatcher().dispatch(1001));
-    EXPECT_EQ(window.pane.text(), "Тело не в коннекте\r\n");
+    EXPECT_EQ(window.log.text(), "Тело не в коннекте\r\n");
 }
 
 TEST_F(WindowApplication, CommandsWithoutAWindowDoNothing)
