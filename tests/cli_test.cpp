@@ -1,6 +1,7 @@
 // p2kfm-cli end to end against the demo phone: output, exit status, files.
 
 #include "sim/demo_phone.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +24,7 @@ struct CliRun {
 
 class CliTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path()
-              / ("p2kfm-cli-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "out");
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { fs::create_directories(dir / "out"); }
 
     // Runs the tool with arguments; stdout (and stderr when asked) captured.
     CliRun cli(const std::string& args, bool withStderr = false)
@@ -57,7 +50,8 @@ protected:
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path dir;
+    test::TempFolder temp;
+    const fs::path dir = temp.path();
 };
 
 TEST_F(CliTest, ListPrintsTheLogAndTabSeparatedRows)

@@ -1,5 +1,6 @@
 #include "sim/demo_folder.h"
 #include "sim/demo_phone.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,15 +14,8 @@ namespace fs = std::filesystem;
 
 class DemoFolderTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = fs::temp_directory_path() / ("p2kfm-demo-folder-" + std::to_string(::getpid()) + "-"
-                                              + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    fs::path folder;
+    test::TempFolder temp;
+    const fs::path folder = temp.path() / "phone"; // not there until the phone is first opened
     FakeClock clock;
     std::string error;
 };

@@ -1,5 +1,6 @@
 #include "commands/pc_files.h"
 #include "commands/pc_names.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -49,18 +50,9 @@ TEST(PcPaths, FolderAndJoin)
 
 class StandardPcFilesTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = std::filesystem::temp_directory_path()
-                 / ("p2kfm-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-"
-                    + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    std::string path(const char* name) const { return (folder / name).string(); }
+    std::string path(const char* name) const { return (folder.path() / name).string(); }
 
-    std::filesystem::path folder;
+    test::TempFolder folder;
     std::unique_ptr<PcFiles> files = makeStandardPcFiles();
 };
 
@@ -86,11 +78,11 @@ TEST_F(StandardPcFilesTest, CreateNewNeverOverwrites)
 TEST_F(StandardPcFilesTest, MissingFilesFoldersAndRemoval)
 {
     EXPECT_EQ(files->openExisting(path("none")), nullptr);
-    EXPECT_EQ(files->openExisting(folder.string()), nullptr);
+    EXPECT_EQ(files->openExisting(folder.path().string()), nullptr);
     EXPECT_EQ(files->createNew(path("no/such/folder.bin")), nullptr);
     files->createNew(path("gone.bin"));
     files->removeIncomplete(path("gone.bin"));
-    EXPECT_FALSE(std::filesystem::exists(folder / "gone.bin"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "gone.bin"));
 }
 
 } // namespace
