@@ -1,8 +1,6 @@
 #include "link/connection_monitor.h"
 
-#include "app/operator_log.h"
-#include "link/test_command_channel.h"
-#include "sim/simulated_platform.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +35,6 @@ std::ostream& operator<<(std::ostream& out, const Note& note)
 
 Note connectedAt(uint32_t ms) { return {1, ms, 1, true}; }
 Note disconnectedAt(uint32_t ms) { return {0, ms, 0, false}; }
-
-sim::PhoneConfig modemPhone()
-{
-    sim::PhoneConfig config;
-    config.startInModemMode = true;
-    return config;
-}
 
 // Forwards to another platform; the devices it hands out tell when they close.
 class ClosingProbePlatform : public PhonePlatform {
@@ -86,9 +77,9 @@ private:
     std::function<void()> onClose_;
 };
 
-class MonitorTest : public testing::Test {
+class MonitorTest : public testing::Test, public test::PlatformWorld {
 protected:
-    explicit MonitorTest(sim::PhoneConfig config = {}) : phone(clock, config) {}
+    explicit MonitorTest(sim::PhoneConfig config = {}) : PlatformWorld(config) {}
 
     // What the window gets told, recorded with the link's state.
     ConnectionMonitor::Notify recorder()
@@ -113,19 +104,13 @@ protected:
         });
     }
 
-    FakeClock clock;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    sim::SimulatedPhone phone;
-    sim::SimulatedPlatform platform{phone, clock, log};
-    PhoneLink link;
     std::vector<Note> notes;
     ConnectionMonitor monitor{link, platform, clock, recorder()};
 };
 
 class MonitorModemTest : public MonitorTest {
 protected:
-    MonitorModemTest() : MonitorTest(modemPhone()) {}
+    MonitorModemTest() : MonitorTest(test::modemPhone()) {}
 };
 
 // ---- searching ------------------------------------------------------------------
@@ -247,9 +232,7 @@ TEST_F(MonitorTest, ARestartedPhoneIsLostAndFoundAgain)
         if (restarted)
             return;
         restarted = true;
-        std::array<uint8_t, 16> answer{};
-        uint32_t length = 0;
-        EXPECT_EQ(channel.transact(0x22, {}, answer, length), kOk);
+        EXPECT_EQ(test::sendRestart(channel), kOk);
     });
     monitor.runCycle();
 

@@ -1,51 +1,26 @@
 #include "sim/simulated_platform.h"
 
-#include "app/operator_log.h"
-#include "link/phone_link.h"
 #include "link/removal_watch.h"
-#include "link/test_command_channel.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <stop_token>
 
 namespace p2k::sim {
 namespace {
 
-PhoneConfig modemPhone()
-{
-    PhoneConfig config;
-    config.startInModemMode = true;
-    return config;
-}
-
-class SimulatedPlatformTest : public testing::Test {
+class SimulatedPlatformTest : public testing::Test, public test::PlatformWorld {
 protected:
-    explicit SimulatedPlatformTest(PhoneConfig config = {}) : phone(clock, config) {}
+    explicit SimulatedPlatformTest(PhoneConfig config = {}) : PlatformWorld(config, 1000) {}
 
-    // Sends the restart command over the link; the phone detaches once the
-    // answer has been read.
-    int restartPhone()
-    {
-        std::array<uint8_t, 16> answer{};
-        uint32_t length = 0;
-        return channel.transact(0x22, {}, answer, length);
-    }
-
-    FakeClock clock{1000};
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    SimulatedPhone phone;
-    SimulatedPlatform platform{phone, clock, log};
-    PhoneLink link;
     TestCommandChannel channel{link, log, clock};
     std::stop_source stop;
 };
 
 class SimulatedPlatformModemTest : public SimulatedPlatformTest {
 protected:
-    SimulatedPlatformModemTest() : SimulatedPlatformTest(modemPhone()) {}
+    SimulatedPlatformModemTest() : SimulatedPlatformTest(test::modemPhone()) {}
 };
 
 // ---- modem port ---------------------------------------------------------------
@@ -126,7 +101,7 @@ TEST_F(SimulatedPlatformTest, FindsTheAttachedPhoneAndItsDeviceReachesThePhone)
     EXPECT_EQ(sink.text(), "");
 
     link.attach(std::move(found.device));
-    EXPECT_EQ(restartPhone(), kOk);
+    EXPECT_EQ(test::sendRestart(channel), kOk);
     EXPECT_EQ(phone.restartCount(), 1);
 }
 
@@ -176,7 +151,7 @@ TEST_F(SimulatedPlatformTest, ALookAlikeWithTheExactNameIsOpenedFirst)
     ASSERT_NE(found.device, nullptr);
     EXPECT_NE(found.devicePath, kSimDevicePath);
     link.attach(std::move(found.device));
-    EXPECT_EQ(restartPhone(), kFailed);
+    EXPECT_EQ(test::sendRestart(channel), kFailed);
     EXPECT_EQ(phone.restartCount(), 0);
 }
 
@@ -200,7 +175,7 @@ TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneRestarts)
     link.attach(std::move(found.device));
     platform.setWatchHook([&](uint32_t watchedMs) {
         if (watchedMs == 100) {
-            EXPECT_EQ(restartPhone(), kOk);
+            EXPECT_EQ(test::sendRestart(channel), kOk);
         }
     });
     const uint32_t before = clock.tickMs();

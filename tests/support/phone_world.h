@@ -10,10 +10,12 @@
 #include "services/phone_file_system.h"
 #include "services/seem_access.h"
 #include "sim/simulated_phone.h"
+#include "sim/simulated_platform.h"
 #include "tests/support/fake_list.h"
 #include "tests/support/fake_pc.h"
 #include "tests/support/fake_window.h"
 
+#include <array>
 #include <cstdint>
 
 namespace p2k::test {
@@ -44,7 +46,8 @@ struct ProgramWorld {
 
 // A simulated phone on a fake clock, built before the program that uses both.
 struct SimulatedPhoneOnFakeClock {
-    explicit SimulatedPhoneOnFakeClock(sim::PhoneConfig config) : phone{clock, config} {}
+    explicit SimulatedPhoneOnFakeClock(sim::PhoneConfig config, uint32_t startMs = 0)
+        : clock{startMs}, phone{clock, config} {}
 
     FakeClock clock;
     sim::SimulatedPhone phone;
@@ -54,5 +57,34 @@ struct SimulatedPhoneOnFakeClock {
 struct PhoneWorld : SimulatedPhoneOnFakeClock, ProgramWorld {
     explicit PhoneWorld(sim::PhoneConfig config = {}) : SimulatedPhoneOnFakeClock{config}, ProgramWorld{clock} {}
 };
+
+// A phone plugged in as a modem, waiting for the switch to command mode.
+inline sim::PhoneConfig modemPhone()
+{
+    sim::PhoneConfig config;
+    config.startInModemMode = true;
+    return config;
+}
+
+// A simulated phone behind the simulated platform, and the link that takes
+// what the platform finds.
+struct PlatformWorld : SimulatedPhoneOnFakeClock {
+    explicit PlatformWorld(sim::PhoneConfig config = {}, uint32_t startMs = 0)
+        : SimulatedPhoneOnFakeClock{config, startMs} {}
+
+    MemoryLogSink sink;
+    OperatorLog log{&sink};
+    sim::SimulatedPlatform platform{phone, clock, log};
+    PhoneLink link;
+};
+
+// Sends the restart command over the channel; the phone detaches once the
+// answer has been read.
+inline int sendRestart(TestCommandChannel& channel)
+{
+    std::array<uint8_t, 16> answer{};
+    uint32_t length = 0;
+    return channel.transact(0x22, {}, answer, length);
+}
 
 } // namespace p2k::test
