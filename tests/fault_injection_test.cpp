@@ -8,7 +8,9 @@
 // refused to close it.
 
 #include "app/cp1251.h"
+#include "tests/support/log_segments.h"
 #include "tests/support/phone_world.h"
+#include "tests/support/ringtone_profiles.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +18,6 @@
 
 namespace p2k::test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes pattern(size_t size, uint8_t seed)
 {
@@ -65,12 +65,8 @@ struct Bench : PhoneWorld {
     std::vector<bool> fileLinesOk(const std::string& label) const
     {
         std::vector<bool> ok;
-        const std::string text = sink.text();
-        for (size_t at = text.find(label); at != std::string::npos;) {
-            const size_t next = text.find(label, at + 1);
-            ok.push_back(text.substr(at, next - at).find(" ok\r\n") != std::string::npos);
-            at = next;
-        }
+        for (const std::string& line : segmentsAfter(sink.text(), label))
+            ok.push_back(line.find(" ok\r\n") != std::string::npos);
         return ok;
     }
 };
@@ -308,11 +304,8 @@ Scenario ringtoneScenario()
             [](Bench& b, size_t k, const FailureKind& kind, bool result) {
                 // After the read, the update goes on whatever fails; it reports
                 // success only when the profiles went back.
-                Bytes patched = kProfiles;
-                for (size_t offset : {1, 2, 12, 13, 23, 24, 34, 35, 45, 46})
-                    patched[offset] = 0x02;
                 EXPECT_EQ(result, k >= 3);
-                EXPECT_EQ(*b.phone.seemRecord(0x4C, 1), k >= 3 ? patched : kProfiles);
+                EXPECT_EQ(*b.phone.seemRecord(0x4C, 1), k >= 3 ? patchedProfiles(kProfiles) : kProfiles);
                 const bool deleted = k == 4 || (k == 2 && !kind.phoneGone);
                 EXPECT_EQ(b.phone.findFile("MyToneDB.db") == nullptr, deleted);
                 const bool restarted = k == 2 || k == 3 ? !kind.phoneGone : false;

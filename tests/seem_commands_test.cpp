@@ -1,11 +1,10 @@
 #include "tests/support/phone_world.h"
+#include "tests/support/ringtone_profiles.h"
 
 #include <gtest/gtest.h>
 
 namespace p2k::test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes record(size_t size, uint8_t seed)
 {
@@ -227,11 +226,7 @@ TEST_F(SeemCommandsTest, RingtoneUpdatePatchesTenOffsetsDeletesTheDatabaseAndRes
     EXPECT_EQ(sink.text(), "Читаем профили..\r\nОбновляем профили..\r\nБаза рингтонов удалена\r\n");
     const Bytes& written = *phone.seemRecord(0x4C, 1);
     ASSERT_EQ(written.size(), 60u);
-    for (size_t i = 0; i < 60; ++i) {
-        const bool patched = i == 1 || i == 2 || i == 12 || i == 13 || i == 23 || i == 24 || i == 34 || i == 35
-                             || i == 45 || i == 46;
-        EXPECT_EQ(written[i], patched ? 0x02 : profiles[i]) << i;
-    }
+    EXPECT_EQ(written, patchedProfiles(profiles));
     EXPECT_EQ(phone.findFile("MyToneDB.db"), nullptr);
     EXPECT_EQ(phone.restartCount(), 1);
     EXPECT_GE(clock.tickMs() - start, 1500u);

@@ -10,7 +10,9 @@
 #include "commands/pc_names.h"
 #include "link/byte_order.h"
 #include "sim/demo_phone.h"
+#include "tests/support/log_segments.h"
 #include "tests/support/phone_world.h"
+#include "tests/support/ringtone_profiles.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +27,6 @@
 namespace p2k::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using PcFileMap = std::map<std::string, FakePcFiles::Stored>;
 
 constexpr uint32_t kSeed = 0x50324B; // P2K_SOAK_SEED runs another seed, to explore
@@ -115,18 +116,6 @@ bool showsFailure(std::string_view text)
 {
     return std::any_of(kFailureMarks.begin(), kFailureMarks.end(),
                        [&](std::string_view mark) { return text.find(mark) != std::string_view::npos; });
-}
-
-// The text after each occurrence of label, up to the next.
-std::vector<std::string> segmentsAfter(const std::string& log, const std::string& label)
-{
-    std::vector<std::string> segments;
-    for (size_t at = log.find(label); at != std::string::npos;) {
-        const size_t next = log.find(label, at + label.size());
-        segments.push_back(log.substr(at + label.size(), next - at - label.size()));
-        at = next;
-    }
-    return segments;
 }
 
 Bytes pattern(size_t size, uint32_t seed)
@@ -489,9 +478,7 @@ protected:
     void updateRingtones()
     {
         const Bytes before = *phone.seemRecord(0x4C, 1);
-        Bytes patched = before;
-        for (size_t offset : {1, 2, 12, 13, 23, 24, 34, 35, 45, 46})
-            patched[offset] = 0x02;
+        const Bytes patched = patchedProfiles(before);
         const bool result = seems.updateRingtones();
         const Bytes& after = *phone.seemRecord(0x4C, 1);
         EXPECT_TRUE(after == before || after == patched) << "the profiles are patched exactly, or left alone";
