@@ -426,12 +426,6 @@ TEST(AttributeFieldValue, Table)
     EXPECT_EQ(attributeFieldValue("99999999999999999999"), 0u);
 }
 
-} // namespace
-} // namespace p2k::test
-
-namespace p2k::test {
-namespace {
-
 TEST_F(TransferTest, ResultsTellWhetherEveryFileWentThrough)
 {
     EXPECT_TRUE(view.refreshFileList(window));
@@ -451,12 +445,6 @@ TEST_F(TransferTest, ResultsTellWhetherEveryFileWentThrough)
     phone.injectFault({sim::Fault::ErrorStatus, 7});
     EXPECT_FALSE(view.refreshFileList(window));
 }
-
-} // namespace
-} // namespace p2k::test
-
-namespace p2k::test {
-namespace {
 
 TEST_F(TransferTest, InterruptedDownloadStopsBetweenRequestsAndClosesThePhoneFile)
 {

@@ -289,12 +289,6 @@ TEST(Hex4, Formats)
     EXPECT_EQ(hex4(0x10000), "10000");
 }
 
-} // namespace
-} // namespace p2k::test
-
-namespace p2k::test {
-namespace {
-
 TEST_F(SeemCommandsTest, ResultsTellHowItWent)
 {
     EXPECT_FALSE(seems.downloadSeemRange()); // no folder chosen
