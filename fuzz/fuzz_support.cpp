@@ -216,7 +216,8 @@ AnswerPlayingTransport& attachAnswerPlayer(PhoneLink& link, FuzzInput& input)
 
 } // namespace
 
-PlayedPhoneWorld::PlayedPhoneWorld(FuzzInput& input) : phone(attachAnswerPlayer(link, input)) {}
+PlayedPhoneWorld::PlayedPhoneWorld(FuzzInput& input)
+    : ProgramWorld(clock), phone(attachAnswerPlayer(link, input)) {}
 
 // ---- text ------------------------------------------------------------------
 

@@ -5,15 +5,9 @@
 // driver level (raw outputs), one at the service level (status and data of
 // each answer, wrapped in a correct wire exchange).
 
-#include "app/operator_log.h"
-#include "commands/file_list_view.h"
 #include "link/clock.h"
-#include "link/phone_link.h"
-#include "link/test_command_channel.h"
 #include "link/usb_transport.h"
-#include "services/phone_file_system.h"
-#include "tests/support/fake_list.h"
-#include "tests/support/fake_window.h"
+#include "tests/support/phone_world.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -121,23 +115,16 @@ private:
     Bytes dataOutput_;
 };
 
-// The program's channel, file system and list view over an answer-playing
-// phone that the link owns.
-struct PlayedPhoneWorld {
-    explicit PlayedPhoneWorld(FuzzInput& input);
-    PlayedPhoneWorld(const PlayedPhoneWorld&) = delete;
-    PlayedPhoneWorld& operator=(const PlayedPhoneWorld&) = delete;
-
+// A fake clock, built before the program that takes it.
+struct PlayedClock {
     FakeClock clock;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
+};
+
+// The program over an answer-playing phone that the link owns.
+struct PlayedPhoneWorld : PlayedClock, test::ProgramWorld {
+    explicit PlayedPhoneWorld(FuzzInput& input);
+
     AnswerPlayingTransport& phone;
-    TestCommandChannel channel{link, log, clock};
-    PhoneFileSystem fileSystem{channel, log};
-    test::FakeList list;
-    test::FakeWindow window;
-    FileListView view{fileSystem, log, list};
 };
 
 // True when text is well-formed UTF-8 (what the log and PC names must be).

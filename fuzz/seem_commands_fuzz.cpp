@@ -8,6 +8,7 @@
 #include "fuzz/fuzz_support.h"
 #include "link/byte_order.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/ringtone_profiles.h"
 
 #include <map>
 
@@ -23,7 +24,6 @@ constexpr uint32_t kLastRecord = 128;
 constexpr size_t kLongestWriteBack = 4078 - 8;
 constexpr const char* kFolder = "D:/seem";
 constexpr const char* kPcRecord = "C:/pc/record.seem";
-constexpr size_t kProfileOffsets[] = {1, 2, 12, 13, 23, 24, 34, 35, 45, 46};
 
 Bytes seemHeader(uint32_t seem, uint32_t record, uint32_t length)
 {
@@ -82,14 +82,13 @@ private:
     const AnswerPlayingTransport& phone_;
 };
 
+// SEEM commands of its own, asking the record dialogs rather than the world's scripted ones.
 struct Harness : PlayedPhoneWorld {
     explicit Harness(FuzzInput& input) : PlayedPhoneWorld(input), in(input) {}
 
     FuzzInput& in;
-    SeemAccess seem{channel};
-    test::FakePcFiles pc;
-    RecordDialogs dialogs{in, pc, phone};
-    SeemCommands commands{{window, dialogs, pc, log, seem, fileSystem, clock}};
+    RecordDialogs recordDialogs{in, pc, phone};
+    SeemCommands commands{{window, recordDialogs, pc, log, seemAccess, fileSystem, clock}};
     uint8_t writeVerdictByte = 0; // the first byte the last write answer left
 };
 
@@ -206,11 +205,7 @@ void updateRingtones(Harness& h)
         return;
     }
     Bytes expected = seemHeader(0x4C, 1, static_cast<uint32_t>(profiles->size()));
-    Bytes patched = *profiles;
-    for (size_t offset : kProfileOffsets) {
-        if (offset < patched.size())
-            patched[offset] = 0x02;
-    }
+    const Bytes patched = test::patchedProfiles(*profiles);
     expected.insert(expected.end(), patched.begin(), patched.end());
     require(sent.size() == 4, "write, delete and restart follow the read");
     require(sent[1]->opcode == kSeemWrite && sent[1]->data == expected, "the profiles go back patched, same length");
