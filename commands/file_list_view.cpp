@@ -79,7 +79,7 @@ uint32_t FileListView::walkEntries(const EntryVisitor& visit)
     while (visited < count && entrySize > 0 && chunk + kChunkHeaderSize <= chunks.size()) {
         const uint16_t entries = loadBe16(&chunks[chunk]);
         size_t entry = chunk + kChunkHeaderSize;
-        for (uint16_t i = 0; i < entries; ++i, entry += entrySize) {
+        for (uint16_t i = 0; i < entries && visited < count; ++i, entry += entrySize) {
             if (entry + entrySize > chunks.size())
                 return visited;
             ++visited;
