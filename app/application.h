@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/command_table.h"
-#include "app/main_window.h"
-#include "app/operator_log.h"
+#include "core/main_window.h"
+#include "core/operator_log.h"
 #include "link/clock.h"
 #include "link/connection_monitor.h"
 #include "link/phone_link.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "link/phone_link.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/command_table.h"
-#include "app/main_window.h"
+#include "core/main_window.h"
 #include "commands/file_dialogs.h"
 #include "commands/file_list_control.h"
 #include "commands/file_list_view.h"

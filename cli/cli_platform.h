@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "commands/pc_files.h"
 #include "link/clock.h"
 #include "link/phone_platform.h"

@@ -1,7 +1,7 @@
 #include "cli/cli_platform.h"
 
-#include "app/pc_files_win32.h"
-#include "app/text_win32.h"
+#include "commands/pc_files_win32.h"
+#include "core/text_win32.h"
 #include "link/phone_platform_win32.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 // demo phone. It prints the program's own log texts as they happen and exits
 // 0 when the command went through, 1 when it did not.
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "app/phone_commands.h"
 #include "cli/console_front_end.h"
 #include "cli/cli_platform.h"

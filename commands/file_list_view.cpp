@@ -1,6 +1,6 @@
 #include "commands/file_list_view.h"
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "link/byte_order.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "commands/pc_names.h"
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "commands/seem_commands.h"
 
-#include "app/hex_field.h"
+#include "core/hex_field.h"
 #include "commands/pc_names.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/main_window.h"
-#include "app/operator_log.h"
+#include "core/main_window.h"
+#include "core/operator_log.h"
 #include "commands/file_dialogs.h"
 #include "commands/pc_files.h"
 #include "link/clock.h"

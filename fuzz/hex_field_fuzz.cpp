@@ -1,7 +1,7 @@
 // The SEEM fields' hex parser against an independent reading: the value of
 // the leading hex digits, at most eight of them.
 
-#include "app/hex_field.h"
+#include "core/hex_field.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cctype>

@@ -2,7 +2,7 @@
 // the low bytes of the units that arrived, never more than the count says,
 // never past a zero, and only the exact interface name matches.
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "fuzz/fuzz_support.h"
 #include "link/byte_order.h"
 #include "link/interface_name.h"

@@ -3,7 +3,7 @@
 // space shown must follow from the answers alone, and every failure must end
 // the block with its own text.
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "commands/file_list_view.h"
 #include "fuzz/fuzz_support.h"
 #include "link/byte_order.h"

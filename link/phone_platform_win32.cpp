@@ -1,7 +1,7 @@
 #include "link/phone_platform_win32.h"
 
-#include "app/operator_log.h"
-#include "app/text_win32.h"
+#include "core/operator_log.h"
+#include "core/text_win32.h"
 #include "link/interface_name.h"
 #include "link/removal_watch.h"
 #include "link/usb_transport_win32.h"

@@ -1,6 +1,6 @@
 #include "link/usb_transport.h"
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 
 namespace p2k {
 

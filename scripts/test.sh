@@ -6,6 +6,9 @@ set -euo pipefail
 
 ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
 
+echo "== Layers"
+"$P2K_ROOT/scripts/check_layers.sh"
+
 echo "== Windows build (mingw-w64)"
 build_windows
 "$P2K_ROOT/scripts/e2e.sh"

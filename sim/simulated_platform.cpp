@@ -1,6 +1,6 @@
 #include "sim/simulated_platform.h"
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "link/interface_name.h"
 #include "link/removal_watch.h"
 #include "sim/sim_bytes.h"

@@ -1,5 +1,5 @@
 #include "app/command_table.h"
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "link/phone_link.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 // half-written or open; no phone file is left open unless the phone itself
 // refused to close it.
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "tests/support/log_segments.h"
 #include "tests/support/phone_world.h"
 #include "tests/support/ringtone_profiles.h"

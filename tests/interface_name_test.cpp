@@ -1,6 +1,6 @@
 #include "link/interface_name.h"
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "link/usb_device_libusb.h"
 #include "link/usb_transport_libusb.h"
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "link/phone_link.h"
 #include "link/test_command_channel.h"
 #include "tests/support/bytes.h"

@@ -6,7 +6,7 @@
 // be claimed that did not happen, and every fault that struck must show in
 // the log. The same seed gives the same run.
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "commands/pc_names.h"
 #include "link/byte_order.h"
 #include "sim/demo_phone.h"

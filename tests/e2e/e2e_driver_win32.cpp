@@ -14,7 +14,7 @@
 // and waits for SHOT_DIR\NAME.done.
 
 #include "app/demo_options.h"
-#include "app/text_win32.h"
+#include "core/text_win32.h"
 #include "app/window_logic.h"
 #include "link/clock.h"
 #include "sim/demo_phone.h"

@@ -6,7 +6,7 @@
 // time, and for comparison the time of the first kCompareRows rows filled
 // without suspending the redraw (every insert repaints: too slow for all).
 
-#include "app/file_list_win32.h"
+#include "win32/file_list_win32.h"
 #include "sim/demo_phone.h"
 
 #include <windows.h>

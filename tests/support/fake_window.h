@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/main_window.h"
+#include "core/main_window.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 #include "commands/file_list_view.h"
 #include "commands/file_transfer.h"
 #include "commands/seem_commands.h"

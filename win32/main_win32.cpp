@@ -2,14 +2,14 @@
 // window; when the window closes, the process ends.
 
 #include "app/application.h"
-#include "app/main_window_win32.h"
+#include "win32/main_window_win32.h"
 #include "app/window_logic.h"
 #include "link/clock.h"
 
 #ifdef P2K_DEMO
 #include "app/demo_options.h"
-#include "app/demo_program_win32.h"
-#include "app/text_win32.h"
+#include "win32/demo_program_win32.h"
+#include "core/text_win32.h"
 #else
 #include "link/phone_platform_win32.h"
 #endif

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/application.h"
-#include "app/file_dialogs_win32.h"
-#include "app/file_list_win32.h"
-#include "app/main_window.h"
+#include "win32/file_dialogs_win32.h"
+#include "win32/file_list_win32.h"
+#include "core/main_window.h"
 #include "app/phone_commands.h"
 #include "app/window_logic.h"
 

@@ -1,7 +1,7 @@
-#include "app/demo_program_win32.h"
+#include "win32/demo_program_win32.h"
 
 #include "app/demo_options.h"
-#include "app/text_win32.h"
+#include "core/text_win32.h"
 #include "sim/demo_phone.h"
 #include "sim/simulated_platform.h"
 

@@ -1,4 +1,4 @@
-#include "app/operator_log.h"
+#include "core/operator_log.h"
 
 namespace p2k {
 

@@ -1,7 +1,7 @@
-#include "app/main_window_win32.h"
+#include "win32/main_window_win32.h"
 
-#include "app/pc_files_win32.h"
-#include "app/text_win32.h"
+#include "commands/pc_files_win32.h"
+#include "core/text_win32.h"
 #include "commands/seem_commands.h"
 
 #include <string>

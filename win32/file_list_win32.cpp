@@ -1,7 +1,7 @@
-#include "app/file_list_win32.h"
+#include "win32/file_list_win32.h"
 
-#include "app/cp1251.h"
-#include "app/text_win32.h"
+#include "core/cp1251.h"
+#include "core/text_win32.h"
 
 #include <commctrl.h>
 

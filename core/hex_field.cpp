@@ -1,4 +1,4 @@
-#include "app/hex_field.h"
+#include "core/hex_field.h"
 
 namespace p2k {
 

@@ -1,6 +1,6 @@
-#include "app/file_dialogs_win32.h"
+#include "win32/file_dialogs_win32.h"
 
-#include "app/text_win32.h"
+#include "core/text_win32.h"
 
 #include <commdlg.h>
 

@@ -1,6 +1,6 @@
-#include "app/pc_files_win32.h"
+#include "commands/pc_files_win32.h"
 
-#include "app/text_win32.h"
+#include "core/text_win32.h"
 
 #include <windows.h>
 

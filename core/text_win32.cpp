@@ -1,4 +1,4 @@
-#include "app/text_win32.h"
+#include "core/text_win32.h"
 
 #include <windows.h>
 

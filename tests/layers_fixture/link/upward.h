@@ -1,0 +1,4 @@
+#pragma once
+
+#include "app/application.h"
+#include "core/operator_log.h"
