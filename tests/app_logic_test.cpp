@@ -1,10 +1,9 @@
 #include "app/command_table.h"
-#include "app/hex_field.h"
-#include "app/operator_log.h"
+#include "core/hex_field.h"
+#include "core/operator_log.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 namespace p2k {
@@ -166,22 +165,6 @@ TEST(OperatorLogTest, WithoutASinkAppendsAreDropped)
     log.setSink(&sink);
     log.appendLog("x");
     EXPECT_EQ(sink.text(), "x");
-}
-
-TEST(OperatorLogTest, TwoThreadsAppendWithoutLosingText)
-{
-    MemoryLogSink sink;
-    OperatorLog log(&sink);
-    auto writer = [&](const char* text) {
-        for (int i = 0; i < 1000; ++i)
-            log.appendLog(text);
-    };
-    std::thread monitor(writer, "m");
-    writer("w");
-    monitor.join();
-    const std::string text = sink.text();
-    EXPECT_EQ(text.size(), 2000u);
-    EXPECT_EQ(std::count(text.begin(), text.end(), 'm'), 1000);
 }
 
 } // namespace

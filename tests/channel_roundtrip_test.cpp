@@ -5,6 +5,7 @@
 #include "link/test_command_channel.h"
 #include "sim/simulated_phone.h"
 #include "tests/support/bytes.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 
 namespace p2k {
 namespace {
+
+using test::PrintTo;
 
 using test::Bytes;
 using test::be32;

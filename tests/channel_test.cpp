@@ -1,5 +1,6 @@
 #include "link/test_command_channel.h"
 #include "tests/support/scripted_transport.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 
 namespace p2k::test {
 namespace {
+
+using test::PrintTo;
 
 class ChannelTest : public testing::Test {
 protected:
@@ -316,6 +319,11 @@ struct StatusTextCase {
     uint8_t status;
     const char* text;
 };
+
+void PrintTo(const StatusTextCase& c, std::ostream* out)
+{
+    *out << "status " << int{c.status};
+}
 
 constexpr StatusTextCase kStatusTexts[] = {
     {0, "INVALID DATA LENGTH FOR COMMAND\r\n"},

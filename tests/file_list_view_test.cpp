@@ -140,6 +140,11 @@ struct SpaceCase {
     const char* line;
 };
 
+void PrintTo(const SpaceCase& c, std::ostream* out)
+{
+    *out << c.freeSpace << " bytes free";
+}
+
 sim::PhoneConfig withFreeSpace(uint32_t freeSpace)
 {
     sim::PhoneConfig config;
@@ -162,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(Spaces, ListViewSpaceTest,
                          testing::Values(SpaceCase{1023, "Свободного места еще: 0КБ\r\n"},
                                          SpaceCase{1024, "Свободного места еще: 1КБ\r\n"},
                                          SpaceCase{0, "места больше НЕТУ. вот.\r\n"
-                                                      "Косяк! Не могу определить размер носителя!\r\n\r\n"}));
+                                                      "Косяк! Не могу определить размер носителя!\r\n\r\n"}),
+                         [](const auto& info) { return "Free" + std::to_string(info.param.freeSpace); });
 
 // Lists crafted byte by byte, for what a simulated phone would not send.
 class CraftedListTest : public testing::Test, protected ScriptedLink {

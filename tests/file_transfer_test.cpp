@@ -72,6 +72,11 @@ struct RoundTrip {
     bool readable;
 };
 
+void PrintTo(const RoundTrip& c, std::ostream* out)
+{
+    *out << c.size << " bytes";
+}
+
 class RoundTripTest : public TransferTest, public testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(RoundTripTest, UploadThenDownloadIsByteIdentical)
@@ -103,6 +108,20 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
                                          RoundTrip{1025, false}, RoundTrip{2048, true}, RoundTrip{2500, true},
                                          RoundTrip{100000, true}, RoundTrip{1, false}, RoundTrip{3073, false}),
                          [](const auto& info) { return "Size" + std::to_string(info.param.size); });
+
+TEST_F(TransferTest, DownloadNeverRefreshesTheList)
+{
+    autoRefresh = 1;
+    refresh();
+    const std::vector<std::string> listed = list.names();
+    phone.addFile({"/a/later.txt", 0, Bytes(3, 'l')});
+    list.selectNamed({"/a/seed.txt"});
+    saveTo("C:/down/seed.txt");
+    files.downloadSelectedFiles();
+    EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txt ok\r\n");
+    EXPECT_EQ(list.names(), listed);
+    EXPECT_EQ(pc.files["C:/down/seed.txt"].bytes, Bytes(5, 's'));
+}
 
 TEST_F(TransferTest, UploadRefusesEmptyAndTooLargeFiles)
 {
@@ -171,6 +190,11 @@ struct NameBound {
     bool sent;
 };
 
+void PrintTo(const NameBound& c, std::ostream* out)
+{
+    *out << "name of " << c.length << " in entries of " << c.entrySize;
+}
+
 class NameBoundTest : public TransferTest, public testing::WithParamInterface<NameBound> {
 protected:
     NameBoundTest() : TransferTest(phoneWith(GetParam().entrySize)) {}
@@ -188,7 +212,11 @@ TEST_P(NameBoundTest, LongestNameIsTheEntrysNameField)
 
 INSTANTIATE_TEST_SUITE_P(Bounds, NameBoundTest,
                          testing::Values(NameBound{44, 36, true}, NameBound{44, 37, false}, NameBound{268, 260, true},
-                                         NameBound{268, 261, false}));
+                                         NameBound{268, 261, false}),
+                         [](const auto& info) {
+                             return "Entry" + std::to_string(info.param.entrySize) + "Name" +
+                                    std::to_string(info.param.length);
+                         });
 
 TEST_F(TransferTest, UploadBeforeAnyListEndsAfterTheName)
 {
@@ -220,6 +248,11 @@ struct AttributeCase {
     const char* field;
     uint32_t attributes;
 };
+
+void PrintTo(const AttributeCase& c, std::ostream* out)
+{
+    *out << "field \"" << c.field << '"';
+}
 
 class AttributeTest : public TransferTest, public testing::WithParamInterface<AttributeCase> {};
 

@@ -8,11 +8,14 @@
 #include "commands/pc_names.h"
 #include "sim/demo_phone.h"
 #include "tests/support/phone_world.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
 namespace p2k::test {
 namespace {
+
+using test::PrintTo;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -2,6 +2,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/scripted_link.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 namespace p2k::test {
 namespace {
+
+using test::PrintTo;
 
 // A list chunk as the phone sends it: count, two unexamined bytes, entries.
 Bytes chunk(uint32_t entrySize, uint16_t announced, size_t entries)

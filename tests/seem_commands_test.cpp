@@ -1,10 +1,13 @@
 #include "tests/support/phone_world.h"
 #include "tests/support/ringtone_profiles.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
 namespace p2k::test {
 namespace {
+
+using test::PrintTo;
 
 Bytes record(size_t size, uint8_t seed)
 {
@@ -110,6 +113,19 @@ TEST_F(SeemCommandsTest, ExistingFilesKeepTheirContent)
     EXPECT_EQ(pc.files["D:/seem/004c_0002.seem"].bytes, record(5, 2));
 }
 
+TEST_F(SeemCommandsTest, RecordsWhosePcWriteFailsLeaveNoFileAndTheRangeGoesOn)
+{
+    phone.setSeemRecord(0x4C, 1, record(60, 1));
+    phone.setSeemRecord(0x4C, 2, record(5, 2));
+    phone.setSeemRecord(0x4D, 1, record(5, 3));
+    pc.failWrite = true;
+    range("4c", "4d");
+    // Every record was attempted, and none left a half-written file.
+    EXPECT_EQ(pc.created, (std::vector<std::string>{"D:/seem/004c_0001.seem", "D:/seem/004c_0002.seem",
+                                                     "D:/seem/004d_0001.seem"}));
+    EXPECT_TRUE(savedFiles().empty());
+}
+
 TEST_F(SeemCommandsTest, CancelledDialogLogsNothing)
 {
     seems.downloadSeemRange();
@@ -135,6 +151,11 @@ struct FieldCase {
     const char* seemShown;
     const char* recordShown;
 };
+
+void PrintTo(const FieldCase& c, std::ostream* out)
+{
+    *out << "fields \"" << c.seemText << "\" \"" << c.recordText << '"';
+}
 
 class SeemFieldTest : public SeemCommandsTest, public testing::WithParamInterface<FieldCase> {};
 
@@ -280,14 +301,6 @@ INSTANTIATE_TEST_SUITE_P(
                     FailedProfiles{"Empty", Bytes{}, std::nullopt, kNotWritable},
                     FailedProfiles{"TooLong", record(4071, 1), std::nullopt, kNotWritable}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Hex4, Formats)
-{
-    EXPECT_EQ(hex4(0), "0000");
-    EXPECT_EQ(hex4(0x4c), "004c");
-    EXPECT_EQ(hex4(0xffff), "ffff");
-    EXPECT_EQ(hex4(0x10000), "10000");
-}
 
 TEST_F(SeemCommandsTest, ResultsTellHowItWent)
 {

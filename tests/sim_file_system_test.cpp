@@ -2,6 +2,7 @@
 
 #include "sim/sim_file_system.h"
 #include "tests/support/bytes.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 
 namespace p2k::sim {
 namespace {
+
+using test::PrintTo;
 
 using test::Bytes;
 using test::be32;

@@ -2,6 +2,7 @@
 // driver output out. Independent of the client's channel on purpose.
 
 #include "sim/simulated_phone.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 
 namespace p2k::sim {
 namespace {
+
+using test::PrintTo;
 
 using Bytes = std::vector<uint8_t>;
 

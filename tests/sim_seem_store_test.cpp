@@ -1,6 +1,7 @@
 // The simulated phone's SEEM records, fed request data directly.
 
 #include "sim/sim_seem_store.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 namespace p2k::sim {
 namespace {
+
+using test::PrintTo;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,11 +1,14 @@
 #include "app/application.h"
 #include "app/demo_options.h"
-#include "app/hex_field.h"
+#include "core/hex_field.h"
 #include "app/window_logic.h"
 #include "commands/seem_commands.h"
 #include "tests/support/fake_window.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
 
 #include <algorithm>
 #include <string>
@@ -48,19 +51,6 @@ TEST(WindowAboutBox, NamesTheProgramThePhonesAndTheBuild)
     EXPECT_NE(lines.front().find("p2kfm"), std::string::npos);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "designed for Motorola P2K phones"), lines.end());
     EXPECT_EQ(lines.back(), "build 12.03.2004");
-}
-
-TEST(WindowAboutBox, LinesAreSeparatedByCarriageReturnLineFeed)
-{
-    const std::string text = aboutText();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << i;
-        }
-        if (text[i] == '\r') {
-            EXPECT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
-        }
-    }
 }
 
 TEST(WindowTray, TipFitsTheShortRecord)
@@ -296,6 +286,45 @@ TEST_F(WindowApplication, CommandsWithoutAWindowDoNothing)
     app.link().setConnectedFlag(1);
     EXPECT_TRUE(app.dispatcher().dispatch(1004));
     EXPECT_EQ(window.aboutShown, 0);
+}
+
+// Discovery that logs a transport text on its first search, from the
+// monitor's own thread, and finds nothing after.
+class LoggingDiscovery : public BlinkingPlatform {
+public:
+    explicit LoggingDiscovery(OperatorLog& log) : log_(log) {}
+    FoundPhone findPhone() override
+    {
+        if (!logged_.exchange(true)) {
+            log_.appendLog("USB: IO Failed!\r\n");
+            logged.set_value();
+        }
+        return {};
+    }
+
+    std::promise<void> logged;
+
+private:
+    OperatorLog& log_;
+    std::atomic<bool> logged_{false};
+};
+
+TEST(WindowApplicationThreads, TheMonitorsTextsReachTheWindowsLogPane)
+{
+    FakeClock clock;
+    LoggingDiscovery* discovery = nullptr;
+    Application app{clock, [&](OperatorLog& log, Clock&) {
+                        auto platform = std::make_unique<LoggingDiscovery>(log);
+                        discovery = platform.get();
+                        return platform;
+                    }};
+    FakeWindow window;
+    app.attachWindow(window);
+    app.log().appendLog("window\r\n");
+    std::future<void> logged = discovery->logged.get_future();
+    app.startMonitor();
+    logged.wait();
+    EXPECT_EQ(window.log.text(), "window\r\nUSB: IO Failed!\r\n");
 }
 
 TEST_F(WindowApplication, TheMonitorsNotificationsReachTheWindow)
