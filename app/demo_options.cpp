@@ -1,6 +1,7 @@
 #include "app/demo_options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <string_view>
 
 namespace p2k {
@@ -9,14 +10,24 @@ namespace {
 
 constexpr std::string_view kHoldPhone = "--hold-phone";
 constexpr std::string_view kLogLimit = "--log-limit=";
+constexpr std::string_view kCommandInterface = "--command-interface=";
 
-std::optional<size_t> parseLogLimit(std::string_view digits)
+// A whole decimal number from lowest to highest.
+std::optional<size_t> parseNumber(std::string_view digits, size_t lowest, size_t highest)
 {
     size_t value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value < kMinLogLimit)
+    if (error != std::errc() || end != digits.data() + digits.size() || value < lowest || value > highest)
         return std::nullopt;
     return value;
+}
+
+std::optional<uint8_t> parseCommandInterface(std::string_view digits)
+{
+    const std::optional<size_t> number = parseNumber(digits, 0, UINT8_MAX);
+    if (!number)
+        return std::nullopt;
+    return static_cast<uint8_t>(*number);
 }
 
 } // namespace
@@ -29,7 +40,9 @@ DemoOptions parseDemoOptions(std::span<const std::string> arguments)
         if (text == kHoldPhone)
             options.holdPhone = true;
         else if (text.starts_with(kLogLimit))
-            options.logLimit = parseLogLimit(text.substr(kLogLimit.size()));
+            options.logLimit = parseNumber(text.substr(kLogLimit.size()), kMinLogLimit, SIZE_MAX);
+        else if (text.starts_with(kCommandInterface))
+            options.commandInterface = parseCommandInterface(text.substr(kCommandInterface.size()));
     }
     return options;
 }

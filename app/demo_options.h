@@ -12,10 +12,14 @@ namespace p2k {
 //   --hold-phone     the demo phone stays away until released
 //   --log-limit=N    the log pane holds N units, so that tests reach the
 //                    trimming of old lines quickly (N >= kMinLogLimit)
-// Anything else is ignored.
+//   --command-interface=N
+//                    the demo phone's command interface is interface N
+//                    (0 to 255) instead of the usual 8
+// Anything else is ignored, also a value out of range.
 struct DemoOptions {
     bool holdPhone = false;
     std::optional<size_t> logLimit;
+    std::optional<uint8_t> commandInterface;
 };
 
 inline constexpr size_t kMinLogLimit = 256;

@@ -2,6 +2,7 @@
 
 #include "core/operator_log.h"
 #include "core/text_win32.h"
+#include "link/device_path.h"
 #include "link/interface_name.h"
 #include "link/removal_watch.h"
 #include "link/usb_transport_win32.h"
@@ -93,14 +94,17 @@ PathLookup interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interface, std:
 }
 
 // Opens the interface and keeps it when its name is the command interface's.
-// Overlapped access, so that the transfer time-outs hold.
+// Overlapped access, so that the transfer time-outs hold. The interface's
+// number comes from its path: the driver offers no request for the interface
+// descriptor, and asking the phone would add a transfer that phones at the
+// usual number never saw.
 std::unique_ptr<UsbTransport> openIfCommandInterface(const std::wstring& path, OperatorLog& log)
 {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    auto device = std::make_unique<DriverTransport>(handle);
+    auto device = std::make_unique<DriverTransport>(handle, commandInterfaceNumber(narrow(path)));
     const DescriptorRequest request = [handle](std::span<const uint8_t> input, std::span<uint8_t> output,
                                                uint32_t timeoutMs) {
         return overlappedIoControl(handle, kStringDescriptorCode, input, output, timeoutMs);

@@ -43,13 +43,21 @@ constexpr const char* kStatusTexts[16] = {
     "IRRECOVERABLE ERROR; PHONE STATE HAS BEEN LOST. PHONE BEING POWERED DOWN\r\n",
 };
 
-void writeSetupBlock(uint8_t* p, uint8_t requestType, uint8_t request, uint16_t value, uint16_t length)
+void writeSetupBlock(uint8_t* p, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                     uint16_t length)
 {
     p[0] = requestType;
     p[1] = request;
     storeLe16(p + 2, value);
-    storeLe16(p + 4, usb::kInterfaceIndex);
+    storeLe16(p + 4, index);
     storeLe16(p + 6, length);
+}
+
+// Every setup block names the command interface; without a device the
+// transfer fails anyway, and the usual number is as good as any.
+uint16_t interfaceIndexOf(const UsbTransport* device)
+{
+    return device ? device->interfaceNumber() : usb::kUsualInterfaceNumber;
 }
 
 // A driver read's input: the setup block and one zero byte.
@@ -76,7 +84,7 @@ int TestCommandChannel::exchange(UsbTransport* device, uint16_t opcode, std::spa
     request_.fill(0);
     const auto dataLength = static_cast<uint16_t>(request.size());
     uint8_t* header = request_.data() + usb::kSetupSize;
-    writeSetupBlock(request_.data(), usb::kRequestTypeOut, usb::kRequestCommand, 0,
+    writeSetupBlock(request_.data(), usb::kRequestTypeOut, usb::kRequestCommand, 0, interfaceIndexOf(device),
                     static_cast<uint16_t>(dataLength + kHeaderSize));
     storeBe16(header, sequence_ & kSequenceMask);
     storeBe16(header + 2, opcode & kSequenceMask);
@@ -98,7 +106,7 @@ int TestCommandChannel::exchange(UsbTransport* device, uint16_t opcode, std::spa
 
     clock_.sleepMs(1);
     answer_.fill(0);
-    writeSetupBlock(answer_.data(), usb::kRequestTypeIn, usb::kRequestData, count,
+    writeSetupBlock(answer_.data(), usb::kRequestTypeIn, usb::kRequestData, count, interfaceIndexOf(device),
                     static_cast<uint16_t>(2 * count + queuedBytes + 4));
     size_t received = 0;
     if (controlRead(device, answer_, received) != kOk) {
@@ -115,7 +123,7 @@ bool TestCommandChannel::pollForAnswer(UsbTransport* device, uint8_t& count, uin
     const uint32_t start = clock_.tickMs();
     for (;;) {
         status_.fill(0);
-        writeSetupBlock(status_.data(), usb::kRequestTypeIn, usb::kRequestStatus, 0, 8);
+        writeSetupBlock(status_.data(), usb::kRequestTypeIn, usb::kRequestStatus, 0, interfaceIndexOf(device), 8);
         size_t received = 0;
         // A failed poll counts as an empty queue; the read has logged why.
         if (controlRead(device, status_, received) == kOk && (status_[1] == 1 || status_[1] == 2)) {

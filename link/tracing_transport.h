@@ -20,6 +20,7 @@ public:
 
     TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                    uint32_t timeoutMs) override;
+    uint16_t interfaceNumber() const override { return inner_->interfaceNumber(); }
 
 private:
     std::unique_ptr<UsbTransport> inner_;

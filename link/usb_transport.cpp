@@ -4,6 +4,11 @@
 
 namespace p2k {
 
+uint16_t UsbTransport::interfaceNumber() const
+{
+    return usb::kUsualInterfaceNumber;
+}
+
 bool reportTransferOutcome(OperatorLog& log, TransferOutcome outcome)
 {
     switch (outcome) {

@@ -39,6 +39,11 @@ public:
     virtual ~UsbTransport() = default;
     virtual TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                            uint32_t timeoutMs) = 0;
+
+    // The number of the interface the transfers belong to, which every setup
+    // block carries as its index. Most phones have their command interface at
+    // 8; a transport that learned another number says so.
+    virtual uint16_t interfaceNumber() const;
 };
 
 // Logs the "USB: ..." text of a request that did not complete; true for Done.
@@ -51,7 +56,7 @@ inline constexpr uint8_t kRequestTypeIn = 0xC1;
 inline constexpr uint8_t kRequestCommand = 0x02;
 inline constexpr uint8_t kRequestStatus = 0x00;
 inline constexpr uint8_t kRequestData = 0x01;
-inline constexpr uint16_t kInterfaceIndex = 8;
+inline constexpr uint16_t kUsualInterfaceNumber = 8;
 inline constexpr size_t kSetupSize = 8;
 inline constexpr size_t kDriverPrefixSize = 4;
 inline constexpr size_t kWriteOutputSize = 5;

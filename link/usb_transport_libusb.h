@@ -20,7 +20,9 @@ TransferOutcome transferOutcomeOf(int libusbResult);
 // little-endian byte count, as the phone maker's driver does.
 //
 // The setup block's index field is replaced by the claimed interface's
-// number, since that interface is the one the requests belong to. An IN
+// number, since that interface is the one the requests belong to; the
+// transport also reports that number, so that the channel writes it and a
+// trace shows what goes out. An IN
 // request asks for at most as many bytes as output holds after the prefix.
 // An OUT request leaves a 5-byte zero block in output.
 //
@@ -34,6 +36,7 @@ public:
 
     TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                    uint32_t timeoutMs) override;
+    uint16_t interfaceNumber() const override { return interfaceNumber_; }
 
 private:
     TransferResult transferOut(const UsbControlSetup& setup, std::span<const uint8_t> data, std::span<uint8_t> output,

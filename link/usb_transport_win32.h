@@ -16,21 +16,25 @@ TransferResult overlappedIoControl(HANDLE device, DWORD code, std::span<const ui
 
 // The phone maker's driver: control transfers as device I/O control requests
 // on the command interface's handle. The handle is opened for overlapped
-// access so that the write and read time-outs really hold.
+// access so that the write and read time-outs really hold. The driver passes
+// the setup block on as it is, so its index must name the interface:
+// interfaceNumber is the one discovery learned.
 class DriverTransport : public UsbTransport {
 public:
     static constexpr DWORD kControlTransferCode = 0x80002014;
 
-    explicit DriverTransport(HANDLE device) : device_(device) {}
+    DriverTransport(HANDLE device, uint16_t interfaceNumber) : device_(device), interfaceNumber_(interfaceNumber) {}
     ~DriverTransport() override;
     DriverTransport(const DriverTransport&) = delete;
     DriverTransport& operator=(const DriverTransport&) = delete;
 
     TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                    uint32_t timeoutMs) override;
+    uint16_t interfaceNumber() const override { return interfaceNumber_; }
 
 private:
     HANDLE device_;
+    uint16_t interfaceNumber_;
 };
 
 } // namespace p2k

@@ -119,6 +119,14 @@ cli_copies() {
         --as /a/mobile/audio/копия_ 2>&1) || true
     check "p2kfm-cli.exe put uploads it under a Cyrillic name" \
         grep -qF "Закачка.../a/mobile/audio/копия_Мелодия.mid ok" <<<"$output"
+    # A demo folder whose header puts the command interface at 11.
+    local phone=$E2E_DIR/cli/phone11
+    wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo-dir "$(winpath "$phone")" volume >/dev/null 2>&1 || true
+    [ -f "$phone/p2kfm-demo-phone.txt" ] && sed -i '1a interface 11' "$phone/p2kfm-demo-phone.txt"
+    output=$(wine "$WINDOWS_BUILD/p2kfm-cli.exe" --demo-dir "$(winpath "$phone")" --trace list 2>&1) || true
+    check "p2kfm-cli.exe lists a phone at interface 11, index 0b in every setup block" \
+        bash -c 'grep -qF "Найдено файлов:33" <<<"$1" && grep -q "^OUT 41 02 00 00 0b 00" <<<"$1" &&
+            ! grep -q "^\(OUT\|IN \) .. .. .. .. 08 00" <<<"$1"' _ "$output"
 }
 cli_copies
 

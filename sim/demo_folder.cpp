@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kIndexName = "p2kfm-demo-phone.txt";
 constexpr const char* kIndexHeader = "p2kfm demo phone 1";
+constexpr uint32_t kLargestInterfaceNumber = 0xFF;
 
 std::string toHex(std::string_view bytes)
 {
@@ -111,13 +112,15 @@ std::unique_ptr<SimulatedPhone> loadIndex(Clock& clock, const fs::path& folder, 
         std::istringstream fields(line);
         std::string kind, a, b, stored;
         fields >> kind >> a >> b >> stored;
-        const std::optional<uint32_t> first = number(a, kind == "free" ? 10 : 16);
+        const std::optional<uint32_t> first = number(a, kind == "free" || kind == "interface" ? 10 : 16);
         const std::optional<uint32_t> second = number(b, 16);
         const std::optional<std::string> name = fromHex(a);
         // Stored names are ours, plain names inside the folder.
         const bool plain = !stored.empty() && stored.find_first_of("/\\") == std::string::npos && stored != "..";
         if (kind == "free" && first) {
             config.freeSpace = *first;
+        } else if (kind == "interface" && first && *first <= kLargestInterfaceNumber) {
+            config.commandInterface = static_cast<uint8_t>(*first);
         } else if (kind == "file" && name && second && plain) {
             SimFile file{*name, *second, {}};
             if (!readBytes(folder / "files" / stored, file.content, error))
@@ -171,7 +174,11 @@ bool saveDemoFolder(const SimulatedPhone& phone, const std::string& folderName, 
     std::ofstream index(folder / kIndexName, std::ios::trunc);
     if (code || !index)
         return cannotWrite(folderName, error);
-    index << kIndexHeader << "\nfree " << phone.freeSpace() << "\n";
+    index << kIndexHeader << "\n";
+    // Named only for a phone that differs from the usual one.
+    if (const uint8_t number = phone.config().commandInterface; number != kUsualCommandInterface)
+        index << "interface " << unsigned{number} << "\n";
+    index << "free " << phone.freeSpace() << "\n";
     const std::vector<SimFile> files = phone.files();
     bool written = true;
     for (size_t i = 0; i < files.size(); ++i) {

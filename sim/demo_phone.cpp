@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 namespace p2k::sim {
 
@@ -266,7 +267,12 @@ PhoneConfig demoPhoneConfig(uint32_t transferDelayMs, uint32_t answerDelayMs)
 
 std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs, uint32_t answerDelayMs)
 {
-    auto phone = std::make_unique<SimulatedPhone>(clock, demoPhoneConfig(transferDelayMs, answerDelayMs));
+    return makeDemoPhone(clock, demoPhoneConfig(transferDelayMs, answerDelayMs));
+}
+
+std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, PhoneConfig config)
+{
+    auto phone = std::make_unique<SimulatedPhone>(clock, std::move(config));
     for (const DemoFile& file : kDemoFiles) {
         const std::string name = toPhoneName(file.utf8Name);
         phone->addFile(SimFile{name, file.attributes, demoContent(name, file.size)});

@@ -16,6 +16,9 @@ namespace p2k::sim {
 // The delays model a real bus: each control transfer, and the phone's time
 // to answer (both 0: as fast as the host can go).
 std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, uint32_t transferDelayMs = 0, uint32_t answerDelayMs = 0);
+// The demo phone's content on a phone of another kind, such as one whose
+// command interface has another number.
+std::unique_ptr<SimulatedPhone> makeDemoPhone(Clock& clock, PhoneConfig config);
 
 // The settings the demo phone is built with (volume, free space, entry size,
 // delays), without its files and SEEM records.

@@ -14,6 +14,9 @@ struct SimFile {
     std::vector<uint8_t> content;
 };
 
+// Where most phones have their command interface.
+inline constexpr uint8_t kUsualCommandInterface = 8;
+
 // What kind of phone to simulate.
 struct PhoneConfig {
     uint32_t entrySize = 268;          // 44 or 268: the size of one entry in list answers
@@ -24,6 +27,7 @@ struct PhoneConfig {
     uint32_t answerDelayMs = 0;        // an answer shows in the status poll only this long after the request
     uint32_t transferDelayMs = 0;      // every control transfer takes this long
     bool startInModemMode = false;     // the command interface appears only after switchToCommandMode()
+    uint8_t commandInterface = kUsualCommandInterface; // its number, which every setup block must name
 };
 
 } // namespace p2k::sim

@@ -43,7 +43,6 @@ inline constexpr size_t kWriteStatusSize = 5;
 inline constexpr size_t kCountBlockSize = 4;         // answer count byte and three more
 inline constexpr size_t kAnswerHeadSize = kCountBlockSize + 2 + kHeaderSize; // up to the answer data
 inline constexpr size_t kMaxAnswerData = 4083;       // one driver read of 4101 bytes, less prefix and head
-inline constexpr uint16_t kInterfaceIndex = 8;
 inline constexpr uint8_t kRequestTypeOut = 0x41;
 inline constexpr uint8_t kRequestTypeIn = 0xC1;
 inline constexpr uint8_t kRequestCommand = 0x02;

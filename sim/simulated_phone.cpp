@@ -11,8 +11,8 @@ namespace p2k::sim {
 // exists, and the phone honours it only under the attachment it was made for.
 class SimTransport final : public UsbTransport {
 public:
-    SimTransport(std::weak_ptr<SimulatedPhone*> phone, uint64_t attachment)
-        : phone_(std::move(phone)), attachment_(attachment) {}
+    SimTransport(std::weak_ptr<SimulatedPhone*> phone, uint64_t attachment, uint8_t interfaceNumber)
+        : phone_(std::move(phone)), attachment_(attachment), interfaceNumber_(interfaceNumber) {}
 
     TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                    uint32_t /*timeoutMs: the phone answers at once*/) override
@@ -23,9 +23,14 @@ public:
         return (*phone)->transfer(attachment_, input, output);
     }
 
+    // The handle belongs to the command interface, and knows its number as a
+    // driver does.
+    uint16_t interfaceNumber() const override { return interfaceNumber_; }
+
 private:
     std::weak_ptr<SimulatedPhone*> phone_;
     uint64_t attachment_;
+    uint8_t interfaceNumber_;
 };
 
 namespace {
@@ -85,14 +90,14 @@ TransferResult writeStatusBlock(std::span<uint8_t> output)
     return copyOut(zeros, output);
 }
 
-std::string setupProblem(const SetupBlock& setup, std::span<const uint8_t> input)
+std::string setupProblem(const SetupBlock& setup, std::span<const uint8_t> input, uint8_t commandInterface)
 {
     if (setup.request != wire::kRequestCommand)
         return "request: bRequest " + hexText(setup.request) + " (expected 0x2)";
     if (setup.value != 0)
         return mismatch("request: wValue", setup.value, 0);
-    if (setup.index != wire::kInterfaceIndex)
-        return mismatch("request: wIndex", setup.index, wire::kInterfaceIndex);
+    if (setup.index != commandInterface)
+        return mismatch("request: wIndex", setup.index, commandInterface);
     if (input.size() < wire::kRequestOverhead)
         return "request: " + std::to_string(input.size()) + " bytes, too short for setup block, header and trailer";
     if (setup.length != input.size() - wire::kSetupSize - wire::kTrailerSize)
@@ -121,15 +126,16 @@ std::string headerProblem(const CommandHeader& header, std::span<const uint8_t> 
 }
 
 // Checks shared by the status poll and the data read.
-std::string inTransferProblem(const char* what, std::span<const uint8_t> input, const SetupBlock& setup)
+std::string inTransferProblem(const char* what, std::span<const uint8_t> input, const SetupBlock& setup,
+                              uint8_t commandInterface)
 {
     if (input.size() != wire::kInTransferInputSize)
         return mismatch((std::string(what) + ": input of").c_str(), static_cast<uint32_t>(input.size()),
                         static_cast<uint32_t>(wire::kInTransferInputSize));
     if (input[wire::kSetupSize] != 0)
         return std::string(what) + ": the byte after the setup block is not zero";
-    if (setup.index != wire::kInterfaceIndex)
-        return mismatch((std::string(what) + ": wIndex").c_str(), setup.index, wire::kInterfaceIndex);
+    if (setup.index != commandInterface)
+        return mismatch((std::string(what) + ": wIndex").c_str(), setup.index, commandInterface);
     return {};
 }
 
@@ -226,7 +232,7 @@ std::unique_ptr<UsbTransport> SimulatedPhone::open()
     settleRestart();
     if (!commandInterfaceUp())
         return nullptr;
-    return std::make_unique<SimTransport>(self_, attachmentId_);
+    return std::make_unique<SimTransport>(self_, attachmentId_, config_.commandInterface);
 }
 
 bool SimulatedPhone::attached() const
@@ -421,7 +427,7 @@ TransferResult SimulatedPhone::refuse(std::string violation)
 TransferResult SimulatedPhone::receiveRequest(const SetupBlock& setup, std::span<const uint8_t> input,
                                               std::span<uint8_t> output)
 {
-    if (std::string problem = setupProblem(setup, input); !problem.empty())
+    if (std::string problem = setupProblem(setup, input, config_.commandInterface); !problem.empty())
         return refuse(std::move(problem));
     const CommandHeader header = decodeCommandHeader(input.subspan(wire::kSetupSize, wire::kHeaderSize));
     if (std::string problem = headerProblem(header, input); !problem.empty())
@@ -536,7 +542,8 @@ bool SimulatedPhone::answerOwed() const
 TransferResult SimulatedPhone::answerStatusPoll(const SetupBlock& setup, std::span<const uint8_t> input,
                                                 std::span<uint8_t> output)
 {
-    if (std::string problem = inTransferProblem("status poll", input, setup); !problem.empty())
+    std::string problem = inTransferProblem("status poll", input, setup, config_.commandInterface);
+    if (!problem.empty())
         return refuse(std::move(problem));
     if (setup.value != 0)
         return refuse(mismatch("status poll: wValue", setup.value, 0));
@@ -554,7 +561,8 @@ TransferResult SimulatedPhone::answerStatusPoll(const SetupBlock& setup, std::sp
 TransferResult SimulatedPhone::handOutAnswer(const SetupBlock& setup, std::span<const uint8_t> input,
                                              std::span<uint8_t> output)
 {
-    if (std::string problem = inTransferProblem("data read", input, setup); !problem.empty())
+    std::string problem = inTransferProblem("data read", input, setup, config_.commandInterface);
+    if (!problem.empty())
         return refuse(std::move(problem));
     if (!answerVisible())
         return refuse("data read: no answer has been reported");

@@ -6,6 +6,7 @@
 #include "sim/sim_bytes.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace p2k::sim {
 
@@ -18,7 +19,7 @@ constexpr std::string_view kPhoneInterfaceName = "Motorola Test Command";
 // What the phone's modem port takes as the request to bring up the command interface.
 constexpr std::string_view kModemSwitchRequest = "at+mode=8\r\n";
 constexpr std::string_view kOtherPathHead = "\\\\?\\usb#vid_0000&pid_0000#other";
-constexpr std::string_view kOtherPathTail = "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+constexpr std::string_view kPathTail = "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
 
 // The driver's output for a string descriptor: a little-endian count of
 // characters, then UTF-16LE units (the 8-bit text's bytes widened).
@@ -63,14 +64,27 @@ public:
 
 std::string otherInterfacePath(size_t index)
 {
-    return std::string(kOtherPathHead) + std::to_string(index) + std::string(kOtherPathTail);
+    return std::string(kOtherPathHead) + std::to_string(index) + std::string(kPathTail);
 }
 
 } // namespace
 
+std::string simDevicePath(uint8_t commandInterface)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "\\\\?\\usb#vid_22b8&pid_4902&mi_%02x#6&1a2b3c4d&0&00%02x", commandInterface,
+                  commandInterface);
+    return path + std::string(kPathTail);
+}
+
 SimulatedPlatform::SimulatedPlatform(SimulatedPhone& phone, Clock& clock, OperatorLog& log)
     : phone_(phone), clock_(clock), log_(log)
 {
+}
+
+std::string SimulatedPlatform::phoneDevicePath() const
+{
+    return simDevicePath(phone_.config().commandInterface);
 }
 
 bool SimulatedPlatform::phoneInSight() const
@@ -145,7 +159,7 @@ FoundPhone SimulatedPlatform::findPhoneInterface()
     if (!device || !interfaceMatches(SimInterface{std::string(kPhoneInterfaceName)}))
         return {};
     watchedAttachment_ = attachment;
-    return {std::move(device), std::string(kSimDevicePath)};
+    return {std::move(device), phoneDevicePath()};
 }
 
 // Every detach (unplug, restart, a removal mid-request) gives the phone a new
@@ -165,7 +179,7 @@ void SimulatedPlatform::waitForRemoval(const std::string& devicePath, std::stop_
     if (!key || watchUnavailable_.load())
         return;
     // Look-alike interfaces never go away; only the phone's own is watched.
-    const bool watchingPhone = devicePath == kSimDevicePath;
+    const bool watchingPhone = devicePath == phoneDevicePath();
     uint32_t watchedMs = 0;
     while (!stop.stop_requested() && (!watchingPhone || phoneStillThere())) {
         clock_.sleepMs(kWatchStepMs);

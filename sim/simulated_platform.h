@@ -29,9 +29,9 @@ struct SimInterface {
 
 // The port under which a phone in modem mode appears.
 inline constexpr std::string_view kSimModemPort = "COM5";
-// The command interface's path, shaped like the driver's.
-inline constexpr std::string_view kSimDevicePath =
-    "\\\\?\\usb#vid_22b8&pid_4902&mi_08#6&1a2b3c4d&0&0008#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+// The path of a command interface with that number, shaped like the
+// driver's: "\\?\usb#vid_22b8&pid_4902&mi_08#6&1a2b3c4d&0&0008#{...}".
+std::string simDevicePath(uint8_t commandInterface);
 
 // The platform around a SimulatedPhone: its modem port while it is in modem
 // mode, its command interface (after any other interfaces of the class) while
@@ -71,6 +71,7 @@ public:
     std::optional<std::string> lastWatchKey() const;
 
 private:
+    std::string phoneDevicePath() const;
     bool phoneInSight() const;
     bool modemPortPresent() const;
     bool receiveOnModemPort(std::string_view bytes);

@@ -69,6 +69,35 @@ TEST_F(ChannelTest, EmptyRequestSendsEighteenBytesThenPollsAndReads)
     EXPECT_EQ(clock.totalSleptMs(), 1u);
 }
 
+// Every setup block names the interface the transport belongs to: the usual
+// 8, or the number a later phone's command interface has.
+class ChannelInterfaceTest : public ChannelTest, public testing::WithParamInterface<uint8_t> {};
+
+TEST_P(ChannelInterfaceTest, WritePollAndReadCarryTheInterfaceNumberAsIndex)
+{
+    const uint8_t number = GetParam();
+    usb->setInterfaceNumber(number);
+    usb->queue(writeAccepted());
+    usb->queue(statusReply(0, 0)); // the first poll finds nothing queued, the second the answer
+    usb->queue(statusReply(1, 10));
+    usb->queue(dataReply(DataAnswer().withData(Bytes{0x12, 0x34})));
+
+    EXPECT_EQ(transact(0x4A, {0x07}), kOk);
+
+    ASSERT_EQ(usb->transfers().size(), 4u);
+    EXPECT_EQ(usb->transfers()[0].input, (Bytes{0x41, 0x02, 0x00, 0x00, number, 0x00, 0x09, 0x00, // setup
+                                                 0x00, 0x01, 0x00, 0x4A, 0x00, 0x01, 0x00, 0x00, // header
+                                                 0x07, 0x00, 0x00}));
+    EXPECT_EQ(usb->transfers()[1].input, (Bytes{0xC1, 0x00, 0x00, 0x00, number, 0x00, 0x08, 0x00, 0x00}));
+    EXPECT_EQ(usb->transfers()[2].input, (Bytes{0xC1, 0x00, 0x00, 0x00, number, 0x00, 0x08, 0x00, 0x00}));
+    EXPECT_EQ(usb->transfers()[3].input, (Bytes{0xC1, 0x01, 0x01, 0x00, number, 0x00, 0x10, 0x00, 0x00}));
+    EXPECT_EQ(answerLength, 2u);
+    EXPECT_EQ(sink.text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Interfaces, ChannelInterfaceTest, testing::Values(uint8_t{8}, uint8_t{0x0B}, uint8_t{0}),
+                         [](const auto& info) { return "Interface" + std::to_string(info.param); });
+
 TEST_F(ChannelTest, RequestDataFollowsTheHeaderWithTwoZeroBytes)
 {
     scriptExchange(DataAnswer());

@@ -139,6 +139,28 @@ TEST_F(CliTest, VolumeRestartSuspendAndTrace)
     EXPECT_TRUE(std::regex_search(trace.out, line)) << trace.out;
 }
 
+// A demo folder whose header puts the command interface at 11: every
+// command reaches it, and the trace shows index 0b.
+TEST_F(CliTest, DemoDirPhoneAtInterfaceElevenWorksAndTracesItsIndex)
+{
+    ASSERT_EQ(cli(demoDir() + " volume").status, 0);
+    const fs::path index = dir / "phone" / "p2kfm-demo-phone.txt";
+    std::ifstream in(index, std::ios::binary);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    text.insert(text.find('\n') + 1, "interface 11\n");
+    std::ofstream(index, std::ios::binary | std::ios::trunc) << text;
+
+    const CliRun list = cli(demoDir() + " list --tsv");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 33);
+    const CliRun trace = cli(demoDir() + " --trace suspend", true);
+    EXPECT_EQ(trace.status, 0);
+    const std::regex line("OUT 41 02 00 00 0b 00 09 00 \\| 00 01 00 36 00 01 00 00 00 00 00\n"
+                          "IN  c1 00 00 00 0b 00 08 00 \\| 00 01 00 08 00 00 00 00\n"
+                          "IN  c1 01 01 00 0b 00 0e 00 \\| 01 00 00 00 00 08 80 01 60 36 00 00 00 00\n");
+    EXPECT_TRUE(std::regex_search(trace.out, line)) << trace.out;
+}
+
 TEST_F(CliTest, UsageAndHelp)
 {
     EXPECT_EQ(cli("").status, 1);

@@ -63,5 +63,53 @@ TEST_F(DemoFolderTest, IndexCannotPointOutsideTheFolder)
     EXPECT_EQ(openDemoFolder(clock, folder.string(), error), nullptr);
 }
 
+std::string textOf(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The index with its header line followed by another line.
+void writeIndexWith(const fs::path& index, const std::string& line)
+{
+    std::string text = textOf(index);
+    text.insert(text.find('\n') + 1, line + "\n");
+    std::ofstream(index, std::ios::binary | std::ios::trunc) << text;
+}
+
+TEST_F(DemoFolderTest, HeaderMayNameTheCommandInterfaceAndASaveKeepsIt)
+{
+    const fs::path index = folder / "p2kfm-demo-phone.txt";
+    ASSERT_NE(openDemoFolder(clock, folder.string(), error), nullptr) << error;
+    EXPECT_EQ(textOf(index).find("interface"), std::string::npos); // the usual phone names none
+    writeIndexWith(index, "interface 11");
+
+    auto phone = openDemoFolder(clock, folder.string(), error);
+    ASSERT_NE(phone, nullptr) << error;
+    EXPECT_EQ(phone->config().commandInterface, 11);
+    EXPECT_EQ(phone->open()->interfaceNumber(), 11);
+    EXPECT_EQ(phone->files().size(), makeDemoPhone(clock)->files().size());
+
+    ASSERT_TRUE(saveDemoFolder(*phone, folder.string(), error)) << error;
+    EXPECT_EQ(textOf(index).rfind("p2kfm demo phone 1\ninterface 11\nfree ", 0), 0u) << textOf(index);
+    auto again = openDemoFolder(clock, folder.string(), error);
+    ASSERT_NE(again, nullptr) << error;
+    EXPECT_EQ(again->config().commandInterface, 11);
+}
+
+TEST_F(DemoFolderTest, InterfaceNumberOutsideAByteOrNotDecimalIsADamagedLine)
+{
+    const fs::path index = folder / "p2kfm-demo-phone.txt";
+    ASSERT_NE(openDemoFolder(clock, folder.string(), error), nullptr) << error;
+    const std::string usual = textOf(index);
+    for (const std::string bad : {"interface 256", "interface 0b", "interface -1", "interface", "interface 1x"}) {
+        std::ofstream(index, std::ios::binary | std::ios::trunc) << usual;
+        writeIndexWith(index, bad);
+        error.clear();
+        EXPECT_EQ(openDemoFolder(clock, folder.string(), error), nullptr) << bad;
+        EXPECT_EQ(error, "damaged line in " + index.string() + ": " + bad);
+    }
+}
+
 } // namespace
 } // namespace p2k::sim

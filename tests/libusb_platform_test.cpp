@@ -5,6 +5,7 @@
 #include "core/operator_log.h"
 #include "link/phone_link.h"
 #include "link/test_command_channel.h"
+#include "link/tracing_transport.h"
 #include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
@@ -557,6 +558,38 @@ TEST_F(LibusbDiscoveryTest, InterfaceFiveIsAddressedAsFive)
     found.device->controlTransfer(setupBlock(0x41, 0x02, 0, 8) + Bytes(10, 0), output, usb::kWriteTimeoutMs);
     ASSERT_EQ(phone.transfers.size(), 1u);
     EXPECT_EQ(phone.transfers[0].setup.index, 5);
+}
+
+// The claimed interface's number reaches the channel, so the setup blocks the
+// trace shows are the ones that go out.
+TEST_F(LibusbDiscoveryTest, InterfaceElevenIsWrittenByTheChannelAndShownByTheTrace)
+{
+    FakeDevice& phone = addDevice(phoneWithInterface(0x0B, 2, "Motorola Test Command"));
+    FoundPhone found = platform.findPhone();
+    ASSERT_NE(found.device, nullptr);
+    EXPECT_EQ(found.device->interfaceNumber(), 0x0B);
+    std::vector<std::string> lines;
+    PhoneLink link;
+    link.attach(std::make_unique<TracingTransport>(std::move(found.device),
+                                                   [&lines](const std::string& line) { lines.push_back(line); }));
+    TestCommandChannel channel{link, log, clock};
+    phone.replies.push_back(accepts(8));
+    phone.replies.push_back(sends({0x00, 0x01, 0x00, 0x08}));
+    phone.replies.push_back(sends({0x01, 0x00, 0x00, 0x00, 0x00, 0x08, 0x80, 0x01, 0x60, 0x22, 0x00, 0x00, 0x00, 0x00}));
+    std::array<uint8_t, 16> answer{};
+    uint32_t answerLength = 0;
+
+    EXPECT_EQ(channel.transact(0x22, {}, answer, answerLength), kOk);
+
+    ASSERT_EQ(phone.transfers.size(), 3u);
+    ASSERT_EQ(lines.size(), 3u);
+    const char* setups[] = {"OUT 41 02 00 00 0b 00 08 00 |", "IN  c1 00 00 00 0b 00 08 00 |",
+                            "IN  c1 01 01 00 0b 00 0e 00 |"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(phone.transfers[i].setup.index, 0x0B) << i;
+        EXPECT_EQ(lines[i].substr(0, 29), setups[i]);
+    }
+    EXPECT_EQ(sink.text(), "");
 }
 
 TEST_F(LibusbDiscoveryTest, NameDifferingOnlyInCaseDoesNotMatch)

@@ -218,6 +218,31 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"SetupOnly", [] { return Bytes{0x41, 0x02, 0}; }, "shorter than a setup block"}),
     [](const ::testing::TestParamInfo<MalformedCase>& info) { return std::string(info.param.name); });
 
+// A phone whose command interface has another number takes only that number
+// as the index, in every kind of transfer.
+TEST_F(SimPhoneTest, SimPhoneAtAnotherInterfaceTakesOnlyItsNumber)
+{
+    PhoneConfig config;
+    config.commandInterface = 0x0B;
+    makePhone(config);
+    EXPECT_EQ(handle->interfaceNumber(), 0x0B);
+
+    EXPECT_EQ(transfer(*handle, requestInput(1, 0x4A, kListCount), 5).outcome, TransferOutcome::Failed);
+    EXPECT_EQ(transfer(*handle, statusPollInput(), 4101).outcome, TransferOutcome::Failed);
+    EXPECT_EQ(transfer(*handle, dataReadInput(1, 16), 4101).outcome, TransferOutcome::Failed);
+    EXPECT_EQ(phone->violations(), (std::vector<std::string>{"request: wIndex 8 (expected 11)",
+                                                             "status poll: wIndex 8 (expected 11)",
+                                                             "data read: wIndex 8 (expected 11)"}));
+
+    EXPECT_EQ(transfer(*handle, patched(requestInput(2, 0x4A, kListCount), 4, 0x0B), 5).outcome,
+              TransferOutcome::Done);
+    EXPECT_EQ(transfer(*handle, patched(statusPollInput(), 4, 0x0B), 4101).out,
+              (Bytes{0x08, 0, 0, 0, 0x00, 0x01, 0x00, 0x0A, 0, 0, 0, 0}));
+    const Raw answer = transfer(*handle, patched(dataReadInput(1, 16), 4, 0x0B), 4101);
+    EXPECT_EQ(decodeAnswer(answer.out), (Answer{1, 10, 0x8002, 8, 0x4A, 2, {0x00, 0x02}}));
+    EXPECT_EQ(phone->violations().size(), 3u);
+}
+
 TEST_F(SimPhoneTest, SimDataReadWithWrongLengthOrCountFails)
 {
     send(0x4A, kListCount);

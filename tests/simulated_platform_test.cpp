@@ -93,11 +93,48 @@ TEST_F(SimulatedPlatformTest, SwitchWithoutAModemPortWritesNothing)
 
 // ---- finding the interface ----------------------------------------------------------
 
+PhoneConfig phoneAtInterfaceEleven()
+{
+    PhoneConfig config;
+    config.commandInterface = 0x0B;
+    return config;
+}
+
+class SimulatedPlatformInterfaceElevenTest : public SimulatedPlatformTest {
+protected:
+    SimulatedPlatformInterfaceElevenTest() : SimulatedPlatformTest(phoneAtInterfaceEleven()) {}
+};
+
+// The path names the number as the driver's would, the device carries it,
+// and the phone, which takes no other index, answers and is watched.
+TEST_F(SimulatedPlatformInterfaceElevenTest, PhoneAtAnotherInterfaceIsFoundUsedAndWatched)
+{
+    FoundPhone found = platform.findPhone();
+    ASSERT_NE(found.device, nullptr);
+    EXPECT_EQ(found.devicePath,
+              "\\\\?\\usb#vid_22b8&pid_4902&mi_0b#6&1a2b3c4d&0&000b#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}");
+    EXPECT_EQ(found.device->interfaceNumber(), 0x0B);
+
+    link.attach(std::move(found.device));
+    platform.setWatchHook([&](uint32_t watchedMs) {
+        if (watchedMs == 100) {
+            EXPECT_EQ(test::sendRestart(channel), kOk);
+        }
+        if (watchedMs == 1000)
+            stop.request_stop(); // the phone's departure went unnoticed
+    });
+    platform.waitForRemoval(found.devicePath, stop.get_token());
+
+    EXPECT_EQ(phone.restartCount(), 1);
+    EXPECT_TRUE(phone.violations().empty()) << phone.violations().front();
+    EXPECT_LT(clock.tickMs(), 1150u);
+}
+
 TEST_F(SimulatedPlatformTest, FindsTheAttachedPhoneAndItsDeviceReachesThePhone)
 {
     FoundPhone found = platform.findPhone();
     ASSERT_NE(found.device, nullptr);
-    EXPECT_EQ(found.devicePath, kSimDevicePath);
+    EXPECT_EQ(found.devicePath, simDevicePath(8));
     EXPECT_EQ(sink.text(), "");
 
     link.attach(std::move(found.device));
@@ -140,7 +177,7 @@ TEST_F(SimulatedPlatformTest, ThePhoneIsFoundBehindOtherInterfaces)
     platform.setOtherInterfaces({{"USB Modem"}, {"MOTOROLA TEST COMMAND"}});
     const FoundPhone found = platform.findPhone();
     EXPECT_NE(found.device, nullptr);
-    EXPECT_EQ(found.devicePath, kSimDevicePath);
+    EXPECT_EQ(found.devicePath, simDevicePath(8));
     EXPECT_EQ(platform.descriptorReads(), 3u);
 }
 
@@ -149,7 +186,7 @@ TEST_F(SimulatedPlatformTest, ALookAlikeWithTheExactNameIsOpenedFirst)
     platform.setOtherInterfaces({{"Motorola Test Command"}});
     FoundPhone found = platform.findPhone();
     ASSERT_NE(found.device, nullptr);
-    EXPECT_NE(found.devicePath, kSimDevicePath);
+    EXPECT_NE(found.devicePath, simDevicePath(8));
     link.attach(std::move(found.device));
     EXPECT_EQ(test::sendRestart(channel), kFailed);
     EXPECT_EQ(phone.restartCount(), 0);
@@ -166,7 +203,7 @@ TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneIsUnplugged)
     });
     platform.waitForRemoval(found.devicePath, stop.get_token());
     EXPECT_EQ(clock.tickMs(), 1300u);
-    EXPECT_EQ(platform.lastWatchKey(), removalWatchKey(kSimDevicePath));
+    EXPECT_EQ(platform.lastWatchKey(), removalWatchKey(simDevicePath(8)));
 }
 
 TEST_F(SimulatedPlatformTest, WatchEndsWhenThePhoneRestarts)

@@ -205,6 +205,7 @@ TEST(WindowDemoOptions, NoArgumentsMeanNoTestSettings)
     const DemoOptions options = parseDemoOptions({});
     EXPECT_FALSE(options.holdPhone);
     EXPECT_FALSE(options.logLimit.has_value());
+    EXPECT_FALSE(options.commandInterface.has_value());
 }
 
 TEST(WindowDemoOptions, HoldAndLogLimit)
@@ -220,6 +221,20 @@ TEST(WindowDemoOptions, BadLogLimitsAreIgnored)
     for (const char* bad : {"--log-limit=", "--log-limit=12", "--log-limit=4k", "--log-limit=-5", "--log-limit 4096"}) {
         const std::vector<std::string> arguments = {bad};
         EXPECT_FALSE(parseDemoOptions(arguments).logLimit.has_value()) << bad;
+    }
+}
+
+TEST(WindowDemoOptions, CommandInterfaceFromZeroTo255)
+{
+    for (const auto& [argument, number] : {std::pair{"--command-interface=11", 11}, std::pair{"--command-interface=0", 0},
+                                           std::pair{"--command-interface=255", 255}}) {
+        const std::vector<std::string> arguments = {argument};
+        EXPECT_EQ(parseDemoOptions(arguments).commandInterface, number) << argument;
+    }
+    for (const char* bad : {"--command-interface=", "--command-interface=256", "--command-interface=0x0b",
+                            "--command-interface=-1", "--command-interface=b", "--command-interface 11"}) {
+        const std::vector<std::string> arguments = {bad};
+        EXPECT_FALSE(parseDemoOptions(arguments).commandInterface.has_value()) << bad;
     }
 }
 

@@ -21,8 +21,8 @@ struct DemoPhoneHolder {
 // The simulated platform together with the phone it shows.
 class DemoPlatform : private DemoPhoneHolder, public sim::SimulatedPlatform {
 public:
-    DemoPlatform(OperatorLog& log, Clock& clock)
-        : DemoPhoneHolder{sim::makeDemoPhone(clock)}, SimulatedPlatform(*phone, clock, log)
+    DemoPlatform(OperatorLog& log, Clock& clock, const sim::PhoneConfig& config)
+        : DemoPhoneHolder{sim::makeDemoPhone(clock, config)}, SimulatedPlatform(*phone, clock, log)
     {
     }
 
@@ -41,10 +41,12 @@ public:
 
 } // namespace
 
-Application::PlatformFactory demoPlatformFactory(bool holdPhone)
+Application::PlatformFactory demoPlatformFactory(const DemoOptions& options)
 {
-    return [holdPhone](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
-        auto platform = std::make_unique<DemoPlatform>(log, clock);
+    sim::PhoneConfig config = sim::demoPhoneConfig();
+    config.commandInterface = options.commandInterface.value_or(sim::kUsualCommandInterface);
+    return [config, holdPhone = options.holdPhone](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
+        auto platform = std::make_unique<DemoPlatform>(log, clock, config);
         if (holdPhone)
             platform->holdUntilReleased();
         return platform;

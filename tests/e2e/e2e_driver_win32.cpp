@@ -39,6 +39,9 @@ using namespace p2k::e2e;
 
 constexpr std::wstring_view kRefusal = L"Тело не в коннекте\r\n";
 constexpr size_t kLogLimit = 4096; // the demo's --log-limit
+// The whole session runs against a demo phone whose command interface is not
+// the usual 8, as on later phones: every request must name it.
+constexpr int kCommandInterface = 11;
 constexpr DWORD kStartTimeoutMs = 60000;
 constexpr DWORD kAttachTimeoutMs = 15000;
 constexpr DWORD kUiTimeoutMs = 10000;
@@ -933,7 +936,9 @@ int wmain(int argc, wchar_t** argv)
     const wchar_t* exe = argv[argc - 2];
     Checks checks;
     ProgramUnderTest program;
-    const std::wstring arguments = driverBuild ? L"" : L"--hold-phone --log-limit=" + std::to_wstring(kLogLimit);
+    const std::wstring arguments = driverBuild ? L""
+                                               : L"--hold-phone --log-limit=" + std::to_wstring(kLogLimit)
+                                                     + L" --command-interface=" + std::to_wstring(kCommandInterface);
     const bool started = program.start(exe, arguments);
     const std::wstring_view path = exe;
     const std::string name = narrow(path.substr(path.find_last_of(L"\\/") + 1));

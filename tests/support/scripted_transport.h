@@ -30,6 +30,12 @@ class ScriptedTransport : public UsbTransport {
 public:
     TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                    uint32_t timeoutMs) override;
+    // The usual number unless a test gives the transport another.
+    uint16_t interfaceNumber() const override
+    {
+        return interfaceNumber_ ? *interfaceNumber_ : UsbTransport::interfaceNumber();
+    }
+    void setInterfaceNumber(uint16_t number) { interfaceNumber_ = number; }
 
     void queue(ScriptedReply reply) { replies_.push_back(std::move(reply)); }
     void setFallback(ScriptedReply reply) { fallback_ = std::move(reply); }
@@ -42,6 +48,7 @@ private:
     std::optional<ScriptedReply> fallback_;
     std::vector<RecordedTransfer> transfers_;
     size_t unscripted_ = 0;
+    std::optional<uint16_t> interfaceNumber_;
 };
 
 // Replies spelled out field by field, independently of the channel's code.
