@@ -230,8 +230,10 @@ bool FileTransferCommands::uploadFile(ExistingName existing)
         return false;
     }
     const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
-    if (!choice)
+    if (!choice) {
+        c_.log.appendLog("Отменено\r\n");
         return false;
+    }
     std::vector<uint8_t> data;
     if (!readPcFile(*choice, data))
         return false;

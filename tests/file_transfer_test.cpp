@@ -187,8 +187,8 @@ TEST_F(TransferTest, PcFileHeldByAWriterOrMissingCannotBeUploaded)
     files.uploadFile();
     EXPECT_EQ(sink.text(), "Закачка...Косяк!! Не могу открыть файл!");
     sink.clear();
-    files.uploadFile(); // the dialog is cancelled: nothing more is said
-    EXPECT_EQ(sink.text(), "Закачка...");
+    files.uploadFile(); // the dialog is cancelled
+    EXPECT_EQ(sink.text(), "Закачка...Отменено\r\n");
 }
 
 TEST_F(TransferTest, PhoneNameIsTheFieldJoinedToTheTitle)
