@@ -85,7 +85,7 @@ FileTransferCommands::LoopEnd FileTransferCommands::forEachSelected(std::string_
 
 // --- upload ---------------------------------------------------------------
 
-// The Part's size text stays as it is; the reason follows on its own line.
+// The size text stays as it always read; the reason follows on its own line.
 bool FileTransferCommands::sizeFits(uint64_t size)
 {
     const char* reason = nullptr;
@@ -174,7 +174,8 @@ bool FileTransferCommands::makeRoomFor(const std::string& phoneName, ExistingNam
         return false;
     }
     if (c_.fileSystem.deleteFile(phoneName) != kOk) {
-        c_.log.appendLog(" - Косяк!! Старый файл не удаляется, не заменяю\r\n");
+        c_.log.appendLog(" - Косяк!! Старый файл не удаляется (может, его уже нет - обновите список), "
+                         "не заменяю\r\n");
         return false;
     }
     c_.log.appendLog(" - старый файл удалён");

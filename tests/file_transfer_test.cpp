@@ -388,7 +388,8 @@ TEST_F(TransferTest, ScriptsReplaceOrRefuseWithoutAsking)
     sink.clear();
     phone.injectFault({sim::Fault::ErrorStatus, 7, 2}); // the delete
     EXPECT_FALSE(uploadWith(ExistingName::Replace, Bytes(4, 'x')));
-    EXPECT_EQ(sink.text(), "Закачка.../a/old.binGENERIC FAILURE\r\n - Косяк!! Старый файл не удаляется, не заменяю\r\n");
+    EXPECT_EQ(sink.text(), "Закачка.../a/old.binGENERIC FAILURE\r\n - Косяк!! Старый файл не удаляется "
+                           "(может, его уже нет - обновите список), не заменяю\r\n");
     ASSERT_NE(phoneFile("/a/old.bin"), nullptr);
     EXPECT_EQ(*phoneFile("/a/old.bin"), Bytes(9, 'n'));
 }
