@@ -634,6 +634,26 @@ TEST(ListEntrySize, FortyFourByteEntriesAtEveryChunkSize)
         expectWholeList({44, perChunk, size_t{perChunk} * 2 + 1});
 }
 
+// Status 6 (done, no data) where data was due names nothing: no list, no
+// volume, and nothing is guessed from what the buffers held before.
+TEST_F(TransferTest, StatusSixWithoutDataToListAndVolumeReads)
+{
+    phone.addFile({"/a/b.txt", 0, Bytes(3, 'b')});
+    refresh();
+    phone.injectFault({sim::Fault::ErrorStatus, 6}); // the list count
+    EXPECT_FALSE(view.refreshFileList(window));
+    EXPECT_TRUE(list.rows.empty());
+    sink.clear();
+    phone.injectFault({sim::Fault::ErrorStatus, 6, 1}); // the first chunk
+    EXPECT_FALSE(view.refreshFileList(window));
+    EXPECT_NE(sink.text().find("Косяк!! Размер списка файлов неправильный !\r\n"), std::string::npos);
+    EXPECT_TRUE(list.rows.empty());
+    sink.clear();
+    phone.injectFault({sim::Fault::ErrorStatus, 6}); // the volume name
+    EXPECT_FALSE(upload("v.bin", pattern(10)));
+    EXPECT_EQ(sink.text(), "Закачка...Чет я потерялся.. носитель не определяю\r\n");
+}
+
 TEST_F(TransferTest, LongNamesUploadAfterAListOfElevenEntryChunks)
 {
     sim::PhoneConfig config = phoneWith(268);
