@@ -61,7 +61,7 @@ void ConsoleWindow::showAbout()
     log_.append(aboutText() + "\r\n");
 }
 
-bool ConsoleWindow::askYesNo(std::string_view, std::string_view question)
+bool ConsoleWindow::askYesNo(std::string_view, std::string_view question, DefaultButton)
 {
     if (assumeYes_)
         return true;

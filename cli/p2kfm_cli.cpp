@@ -38,6 +38,7 @@ struct Options {
     bool trace = false;
     bool tsv = false;
     bool yes = false;
+    bool replace = false;
     bool help = false;
     std::string to = ".";
     std::string as;
@@ -55,7 +56,10 @@ struct Subcommand {
 const std::map<std::string, Subcommand> kSubcommands = {
     {"list", {"list [--tsv]", "Lists the phone's files; --tsv prints name, flags (hex) and size per line.", 0, 0}},
     {"get", {"get NAME... [--to DIR]", "Copies phone files into DIR (default: here); never overwrites.", 1, 9999}},
-    {"put", {"put FILE [--as PREFIX]", "Copies FILE to the phone as PREFIX followed by its name.", 1, 1}},
+    {"put", {"put FILE [--as PREFIX] [--replace]",
+             "Copies FILE to the phone as PREFIX followed by its name; a file of that name is replaced only "
+             "with --replace.",
+             1, 1}},
     {"rm", {"rm NAME... [--yes]", "Deletes phone files, asking for each unless --yes.", 1, 9999}},
     {"chattr", {"chattr VALUE NAME...", "Gives phone files the attributes VALUE (decimal, at most 65536).", 2, 9999}},
     {"volume", {"volume", "Shows the volume name and its free space.", 0, 0}},
@@ -101,6 +105,8 @@ bool parse(const std::vector<std::string>& argv, Options& options)
             options.tsv = true;
         } else if (arg == "--yes") {
             options.yes = true;
+        } else if (arg == "--replace") {
+            options.replace = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--to") {
@@ -250,7 +256,9 @@ private:
     {
         dialogs_.openPath = options_.args[0];
         window_.setFieldText(control::kUploadPath, options_.as);
-        return refresh() && commands_.files().uploadFile();
+        using ExistingName = FileTransferCommands::ExistingName;
+        return refresh() &&
+               commands_.files().uploadFile(options_.replace ? ExistingName::Replace : ExistingName::Refuse);
     }
 
     bool chattr()

@@ -12,6 +12,7 @@ namespace {
 
 constexpr size_t kUploadPathChars = 127;
 constexpr uint32_t kLargestAttribute = 65536;
+constexpr const char* kPhoneOpenRefused = " - Косяк!! Телефон не открыл файл\r\n";
 
 // A zero-filled buffer of size bytes; false when memory is short.
 bool allocate(std::vector<uint8_t>& buffer, uint64_t size)
@@ -84,6 +85,23 @@ FileTransferCommands::LoopEnd FileTransferCommands::forEachSelected(std::string_
 
 // --- upload ---------------------------------------------------------------
 
+// The size text stays as it always read; the reason follows on its own line.
+bool FileTransferCommands::sizeFits(uint64_t size)
+{
+    const char* reason = nullptr;
+    if (size == 0)
+        reason = "Файл пустой, закачивать нечего\r\n";
+    else if (size > 0xFFFFFFFFull)
+        reason = "Файл больше 4 ГБ\r\n";
+    else if (size >= c_.fileSystem.freeSpace())
+        reason = "Файл не меньше свободного места на телефоне\r\n";
+    if (reason == nullptr)
+        return true;
+    c_.log.appendLog("Косяк!! Размер файла неправильный!\r\n");
+    c_.log.appendLog(reason);
+    return false;
+}
+
 bool FileTransferCommands::readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data)
 {
     const std::unique_ptr<PcFile> file = c_.pcFiles.openExisting(choice.path);
@@ -92,11 +110,21 @@ bool FileTransferCommands::readPcFile(const DialogChoice& choice, std::vector<ui
         return false;
     }
     const std::optional<uint64_t> size = file->size();
-    if (!size || *size > 0xFFFFFFFFull || *size == 0 || *size >= c_.fileSystem.freeSpace()) {
-        c_.log.appendLog("Косяк!! Размер файла неправильный!\r\n");
+    if (!size) {
+        c_.log.appendLog("Косяк!! Не могу узнать размер файла\r\n");
         return false;
     }
-    return allocate(data, *size) && file->readAll(data);
+    if (!sizeFits(*size))
+        return false;
+    if (!allocate(data, *size)) {
+        c_.log.appendLog("Косяк!! Чета с памятью..\r\n");
+        return false;
+    }
+    if (!file->readAll(data)) {
+        c_.log.appendLog("Косяк!! Файл на компе не читается\r\n");
+        return false;
+    }
+    return true;
 }
 
 // The field's text joined directly to the title, in the phone's code page;
@@ -113,7 +141,88 @@ std::string FileTransferCommands::phoneNameFor(const DialogChoice& choice)
     return *phoneName;
 }
 
-bool FileTransferCommands::uploadFile()
+// The name must fit the name field of the last list's entries.
+bool FileTransferCommands::phoneNameFits(const std::string& phoneName)
+{
+    if (phoneName.empty())
+        return false;
+    if (c_.fileSystem.nameFieldSize() == 0) {
+        c_.log.appendLog(" - Косяк!! Сначала получите список файлов\r\n");
+        return false;
+    }
+    if (phoneName.size() > c_.fileSystem.nameFieldSize()) {
+        c_.log.appendLog(" - Косяк!! Имя длиннее " + std::to_string(c_.fileSystem.nameFieldSize()) +
+                         " байт, телефон такое не примет\r\n");
+        return false;
+    }
+    return true;
+}
+
+// Writing over a file keeps its tail, so a name the phone has is replaced
+// only with consent, by deleting the old file first.
+bool FileTransferCommands::makeRoomFor(const std::string& phoneName, ExistingName existing)
+{
+    if (c_.listView.lookupFileSize(phoneName) == FileListView::kNotFound)
+        return true;
+    const bool replace =
+        existing == ExistingName::Replace ||
+        (existing == ExistingName::Ask &&
+         c_.window.askYesNo("", "Файл " + cp1251ToUtf8(phoneName) + " на телефоне уже есть. Заменить?",
+                            MainWindow::DefaultButton::No));
+    if (!replace) {
+        c_.log.appendLog(" - Такой файл на телефоне уже есть, не заменяю\r\n");
+        return false;
+    }
+    if (c_.fileSystem.deleteFile(phoneName) != kOk) {
+        c_.log.appendLog(" - Косяк!! Старый файл не удаляется (может, его уже нет - обновите список), "
+                         "не заменяю\r\n");
+        return false;
+    }
+    c_.log.appendLog(" - старый файл удалён");
+    return true;
+}
+
+bool FileTransferCommands::writePhoneFile(const std::string& phoneName, const std::vector<uint8_t>& data)
+{
+    if (c_.fileSystem.openFile(phoneName, 0) != kOk) {
+        c_.log.appendLog(kPhoneOpenRefused);
+        removeLeftoverOfFailedOpen(phoneName);
+        return false;
+    }
+    const int written = c_.fileSystem.writeFile(data);
+    if (written != kOk) {
+        discardPartialUpload(phoneName);
+        return false;
+    }
+    c_.fileSystem.closeFile();
+    return true;
+}
+
+// An open whose answer went astray may still have made the file. The last
+// list did not show the name, so a file of that name is this upload's own.
+void FileTransferCommands::removeLeftoverOfFailedOpen(const std::string& phoneName)
+{
+    c_.log.setQuietSwitch(1);
+    c_.fileSystem.closeFile();
+    const bool removed = c_.fileSystem.deleteFile(phoneName) == kOk;
+    c_.log.setQuietSwitch(0);
+    if (removed)
+        c_.log.appendLog("Телефон всё же создал пустой файл - удалён\r\n");
+}
+
+// A file that was not written whole must not stay on the phone looking like
+// a good one. Serves every way a write ends early, failure or interruption.
+void FileTransferCommands::discardPartialUpload(const std::string& phoneName)
+{
+    c_.log.appendLog(c_.fileSystem.interrupted() ? " - Прервано" : " - Косяк!! Не могу записать файл на телефон");
+    c_.fileSystem.closeFile();
+    if (c_.fileSystem.deleteFile(phoneName) == kOk)
+        c_.log.appendLog(", недописанный файл с телефона удалён\r\n");
+    else
+        c_.log.appendLog(", и удалить недописанный файл не вышло: на телефоне лежит обрывок!\r\n");
+}
+
+bool FileTransferCommands::uploadFile(ExistingName existing)
 {
     c_.log.appendLog("Закачка...");
     std::array<uint8_t, PhoneFileSystem::kVolumeNameSize> volume{};
@@ -122,20 +231,15 @@ bool FileTransferCommands::uploadFile()
         return false;
     }
     const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
-    if (!choice)
+    if (!choice) {
+        c_.log.appendLog("Отменено\r\n");
         return false;
+    }
     std::vector<uint8_t> data;
     if (!readPcFile(*choice, data))
         return false;
     const std::string phoneName = phoneNameFor(*choice);
-    // openFile refuses an empty or too long name itself, but lets any through before a list came.
-    if (c_.fileSystem.nameFieldSize() == 0)
-        return false;
-    if (c_.fileSystem.openFile(phoneName, 0) != kOk)
-        return false;
-    const int written = c_.fileSystem.writeFile(data);
-    c_.fileSystem.closeFile();
-    if (written != kOk)
+    if (!phoneNameFits(phoneName) || !makeRoomFor(phoneName, existing) || !writePhoneFile(phoneName, data))
         return false;
     c_.log.appendLog(" ok\r\n");
     data = {};
@@ -152,6 +256,7 @@ FileTransferCommands::Next FileTransferCommands::changeOne(std::string_view name
         c_.log.appendLog(" ok\r\n");
         c_.fileSystem.closeFile();
     } else {
+        c_.log.appendLog(kPhoneOpenRefused);
         allChanged_ = false;
     }
     return Next::Continue;
@@ -182,8 +287,15 @@ int FileTransferCommands::openForDownload(std::string_view name)
 bool FileTransferCommands::readPhoneFile(std::string_view name, std::vector<uint8_t>& data)
 {
     const uint32_t size = c_.listView.lookupFileSize(name);
-    if (size == FileListView::kNotFound || size == 0) {
+    if (size == FileListView::kNotFound) {
         c_.log.appendLog("Косяк!! Размер файла неправильный!\r\n");
+        return false;
+    }
+    // An empty file has nothing to read; a one-byte file cannot be read.
+    if (size == 0)
+        return true;
+    if (size == 1) {
+        c_.log.appendLog("Косяк!! Файл в 1 байт не скачать: телефон отдаёт его так же, как ответ об ошибке\r\n");
         return false;
     }
     if (!allocate(data, size)) {
@@ -270,7 +382,7 @@ bool FileTransferCommands::downloadSelectedFiles()
 
 FileTransferCommands::Next FileTransferCommands::deleteOne(std::string_view name)
 {
-    if (!c_.window.askYesNo("", "Действительно удалить?")) {
+    if (!c_.window.askYesNo("", "Действительно удалить?", MainWindow::DefaultButton::Yes)) {
         c_.log.appendLog("Отменено\r\n");
         return Next::EndCommand;
     }

@@ -34,7 +34,9 @@ class FileTransferCommands {
 public:
     explicit FileTransferCommands(FileCommandContext context) : c_(context) {}
 
-    bool uploadFile();
+    // What an upload does when the last list shows its phone name already.
+    enum class ExistingName { Ask, Replace, Refuse };
+    bool uploadFile(ExistingName existing = ExistingName::Ask);
     bool changeAttributes();
     bool downloadSelectedFiles();
     bool deleteSelectedFiles();
@@ -48,7 +50,13 @@ private:
     LoopEnd forEachSelected(std::string_view label, FileStep step);
     void refreshIfAutomatic();
     bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
+    bool sizeFits(uint64_t size);
     std::string phoneNameFor(const DialogChoice& choice);
+    bool phoneNameFits(const std::string& phoneName);
+    bool makeRoomFor(const std::string& phoneName, ExistingName existing);
+    bool writePhoneFile(const std::string& phoneName, const std::vector<uint8_t>& data);
+    void removeLeftoverOfFailedOpen(const std::string& phoneName);
+    void discardPartialUpload(const std::string& phoneName);
     Next changeOne(std::string_view name);
     bool allChanged_ = true;
     Next downloadOne(std::string_view name);

@@ -23,8 +23,9 @@ public:
 class PcFiles {
 public:
     virtual ~PcFiles() = default;
-    // An existing file, opened for reading and writing, not shared; null
-    // when missing, read-only or in use.
+    // An existing file, opened for reading only and shared with other
+    // readers, so a read-only file can be read; null when missing or in use
+    // by a writer.
     virtual std::unique_ptr<PcFile> openExisting(const std::string& path) = 0;
     // A new file; null when one of that name exists or it cannot be made.
     // Never overwrites.

@@ -47,10 +47,10 @@ private:
     HANDLE file_;
 };
 
-std::unique_ptr<PcFile> open(const std::string& path, DWORD disposition)
+std::unique_ptr<PcFile> open(const std::string& path, DWORD access, DWORD share, DWORD disposition)
 {
-    const HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(widen(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<Win32PcFile>(file);
@@ -58,8 +58,14 @@ std::unique_ptr<PcFile> open(const std::string& path, DWORD disposition)
 
 class Win32PcFiles : public PcFiles {
 public:
-    std::unique_ptr<PcFile> openExisting(const std::string& path) override { return open(path, OPEN_EXISTING); }
-    std::unique_ptr<PcFile> createNew(const std::string& path) override { return open(path, CREATE_NEW); }
+    std::unique_ptr<PcFile> openExisting(const std::string& path) override
+    {
+        return open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    }
+    std::unique_ptr<PcFile> createNew(const std::string& path) override
+    {
+        return open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+    }
     void removeIncomplete(const std::string& path) override { DeleteFileW(widen(path).c_str()); }
     void setCurrentDirectory(const std::string& folder) override { SetCurrentDirectoryW(widen(folder).c_str()); }
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace p2k {
 
@@ -64,17 +65,24 @@ bool SeemCommands::fitsOneWrite(uint32_t length) const
     return length + SeemAccess::kHeaderSize <= TestCommandChannel::kMaxRequestData;
 }
 
-void SeemCommands::saveRecord(const std::string& folder, uint32_t seem, uint32_t record)
+// Saves the last answer's record; a record not saved gets its own log line.
+// An existing file keeps its content.
+bool SeemCommands::saveRecord(const std::string& folder, uint32_t seem, uint32_t record)
 {
-    const std::string path = pathInFolder(folder, seemFileName(seem, record));
-    // An existing file keeps its content; one that cannot be made is skipped.
-    std::unique_ptr<PcFile> file = c_.pcFiles.createNew(path);
-    if (!file)
-        return;
-    if (!file->writeAll(std::span(answer_).subspan(1, recordLength()))) {
+    const std::string name = seemFileName(seem, record);
+    const std::string path = pathInFolder(folder, name);
+    const char* reason = nullptr;
+    if (std::unique_ptr<PcFile> file = c_.pcFiles.createNew(path); !file) {
+        reason = c_.pcFiles.openExisting(path) ? "такой файл уже есть" : "не могу создать файл";
+    } else if (!file->writeAll(std::span(answer_).subspan(1, recordLength()))) {
         file.reset();
         c_.pcFiles.removeIncomplete(path);
+        reason = "не могу записать";
     }
+    if (reason == nullptr)
+        return true;
+    c_.log.appendLog("Не сохранил " + name + ": " + reason + "\r\n");
+    return false;
 }
 
 bool SeemCommands::downloadSeemRange()
@@ -96,6 +104,7 @@ bool SeemCommands::downloadSeemRange()
     c_.window.setProgressRange(first, last);
     c_.window.setProgressPosition(0);
 
+    uint32_t unsaved = 0;
     uint32_t seem = first;
     do {
         for (uint32_t record = 1; record <= kLastRecord; ++record) {
@@ -104,16 +113,26 @@ bool SeemCommands::downloadSeemRange()
                 return false;
             }
             c_.window.setProgressPosition(seem);
-            // A failed read, a non-zero status or an answer without even a
-            // status byte ends this SEEM's records.
-            if (!readRecord(seem, record))
+            // A failed read, a non-zero status or an answer without record
+            // bytes (status 6, or the status byte alone) ends this SEEM's records.
+            if (!readRecord(seem, record) || recordLength() == 0)
                 break;
-            saveRecord(folder, seem, record);
+            if (!saveRecord(folder, seem, record))
+                ++unsaved;
         }
         ++seem;
     } while (seem <= last);
+    if (unsaved > 0)
+        c_.log.appendLog("Не сохранено записей: " + std::to_string(unsaved) + "\r\n");
     c_.log.appendLog("Done.\r\n");
-    return true;
+    return unsaved == 0;
+}
+
+// Every early end names its reason after the line begun by the command.
+bool SeemCommands::endUpload(const std::string& reason)
+{
+    c_.log.appendLog(" - " + reason + "\r\n");
+    return false;
 }
 
 bool SeemCommands::writeBackFrom(const DialogChoice& choice, uint32_t seem, uint32_t record)
@@ -121,11 +140,18 @@ bool SeemCommands::writeBackFrom(const DialogChoice& choice, uint32_t seem, uint
     const uint32_t length = recordLength();
     const std::unique_ptr<PcFile> file = c_.pcFiles.openExisting(choice.path);
     if (!file)
-        return false;
+        return endUpload("Косяк!! Не могу открыть файл!");
     const std::optional<uint64_t> size = file->size();
-    if (!size || *size != length || !file->readAll(c_.seem.dataBuffer().first(length)))
-        return false;
-    return c_.seem.writeSeem(seem, record, 0, length) == kOk;
+    if (!size)
+        return endUpload("Косяк!! Не могу узнать размер файла");
+    if (*size != length)
+        return endUpload("Косяк!! Размер файла неправильный! В файле " + std::to_string(*size) + " байт, в записи " +
+                         std::to_string(length));
+    if (!file->readAll(c_.seem.dataBuffer().first(length)))
+        return endUpload("Косяк!! Файл на компе не читается");
+    if (c_.seem.writeSeem(seem, record, 0, length) != kOk)
+        return endUpload("Косяк!! Телефон запись не принял");
+    return true;
 }
 
 bool SeemCommands::uploadSeemRecord()
@@ -136,18 +162,16 @@ bool SeemCommands::uploadSeemRecord()
     const uint32_t record = takeField(control::kSeemRecord, 1, true);
     c_.log.appendLog("запись N " + hex4(record));
     if (!readRecord(seem, record))
-        return false;
-    if (recordLength() == 0) {
-        // Writing nothing would make the phone take a byte nobody supplied.
-        c_.log.appendLog(" - Косяк!! Пустую запись назад не пишу\r\n");
-        return false;
-    }
-    if (!fitsOneWrite(recordLength())) {
-        c_.log.appendLog(" - Косяк!! Запись длиннее, чем телефон примет за раз\r\n");
-        return false;
-    }
+        return endUpload("Косяк!! Запись с телефона не читается");
+    // Writing nothing would make the phone take a byte nobody supplied.
+    if (recordLength() == 0)
+        return endUpload("Косяк!! Пустую запись назад не пишу");
+    if (!fitsOneWrite(recordLength()))
+        return endUpload("Косяк!! Запись длиннее, чем телефон примет за раз");
     const std::optional<DialogChoice> choice = c_.dialogs.showOpen();
-    if (!choice || !writeBackFrom(*choice, seem, record))
+    if (!choice)
+        return endUpload("Отменено");
+    if (!writeBackFrom(*choice, seem, record))
         return false;
     c_.log.appendLog(" ok\r\n");
     return true;

@@ -32,7 +32,7 @@ public:
     explicit SeemCommands(SeemCommandContext context) : c_(context) {}
 
     // The results, which the window ignores, tell a script how it went: the
-    // range download fails only when no folder was chosen.
+    // range download fails when no folder was chosen or a record was not saved.
     bool downloadSeemRange();
     bool uploadSeemRecord();
     bool updateRingtones();
@@ -45,7 +45,8 @@ private:
     bool readRecord(uint32_t seem, uint32_t record);
     uint32_t recordLength() const;
     bool fitsOneWrite(uint32_t length) const;
-    void saveRecord(const std::string& folder, uint32_t seem, uint32_t record);
+    bool saveRecord(const std::string& folder, uint32_t seem, uint32_t record);
+    bool endUpload(const std::string& reason);
     bool writeBackFrom(const DialogChoice& choice, uint32_t seem, uint32_t record);
     bool patchableProfiles(bool read);
 

@@ -30,7 +30,10 @@ public:
     }
     bool writeAll(std::span<const uint8_t> data) override
     {
-        return std::fwrite(data.data(), 1, data.size(), file_) == data.size() && std::fflush(file_) == 0;
+        // An empty file is written by creating it: fwrite takes no null buffer.
+        if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file_) != data.size())
+            return false;
+        return std::fflush(file_) == 0;
     }
 
 private:
@@ -49,7 +52,7 @@ public:
         std::error_code error;
         if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), error))
             return nullptr;
-        return wrap(std::fopen(path.c_str(), "rb+"));
+        return wrap(std::fopen(path.c_str(), "rb"));
     }
     std::unique_ptr<PcFile> createNew(const std::string& path) override
     {

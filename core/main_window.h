@@ -59,8 +59,10 @@ public:
     // The About box; returns when the operator has closed it.
     virtual void showAbout() = 0;
 
-    // A question with Yes and No, owned by the window; true for Yes.
-    virtual bool askYesNo(std::string_view caption, std::string_view question) = 0;
+    // A question with Yes and No, owned by the window; true for Yes. Enter
+    // takes the default button.
+    enum class DefaultButton { Yes, No };
+    virtual bool askYesNo(std::string_view caption, std::string_view question, DefaultButton defaultButton) = 0;
 
     // Called on the connection monitor's thread: 1 connected, 0
     // disconnected. Returns once the window has shown the new state.

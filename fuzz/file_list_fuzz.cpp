@@ -26,13 +26,17 @@ struct Entry {
     std::string size;
 };
 
-// The entry size a chunk of that length shows; 0 for none.
-uint32_t entrySizeOf(size_t answerLength)
+// The entry size a chunk shows: the one its announced count fills exactly,
+// else the one its length is a multiple of, 44 first; 0 for none.
+uint32_t entrySizeOf(const Bytes& chunk)
 {
-    if (answerLength < 4)
+    if (chunk.size() < 4)
         return 0;
-    const size_t entries = answerLength - 4;
-    return entries % 44 == 0 ? 44 : entries % 268 == 0 ? 268 : 0;
+    const size_t entryBytes = chunk.size() - 4;
+    const size_t announced = loadBe16(chunk.data());
+    if (announced * 44 == entryBytes || announced * 268 == entryBytes)
+        return announced * 44 == entryBytes ? 44 : 268;
+    return entryBytes % 44 == 0 ? 44 : entryBytes % 268 == 0 ? 268 : 0;
 }
 
 // The entries of a fetch whose every chunk holds exactly the entries it
@@ -41,13 +45,13 @@ std::optional<std::vector<Entry>> wellFormedEntries(const std::vector<const Play
 {
     if (chunks.empty())
         return std::nullopt;
-    const uint32_t size = entrySizeOf(chunks.back()->answer.size());
+    const uint32_t size = entrySizeOf(chunks.back()->answer);
     if (size == 0)
         return std::nullopt;
     std::vector<Entry> entries;
     for (const PlayedRequest* chunk : chunks) {
         const Bytes& bytes = chunk->answer;
-        if (entrySizeOf(bytes.size()) != size || loadBe16(bytes.data()) * size != bytes.size() - 4)
+        if (entrySizeOf(bytes) != size || loadBe16(bytes.data()) * size != bytes.size() - 4)
             return std::nullopt;
         for (size_t at = 4; at < bytes.size(); at += size) {
             const uint8_t* numbers = &bytes[at + size - 8];

@@ -118,7 +118,7 @@ void downloadRange(Harness& h)
     const std::map<std::string, test::FakePcFiles::Stored> before = h.pc.files;
     uint8_t firstByte = h.commands.answerBuffer()[0];
     const size_t start = h.phone.requests().size();
-    require(h.commands.downloadSeemRange(), "a download with a folder chosen goes through");
+    const bool result = h.commands.downloadSeemRange();
 
     const uint32_t shownLast = std::min<uint32_t>(last, 0xFFFF);
     require(h.sink.text().starts_with("Скачиваем СИМ из " + hex4(std::min<uint32_t>(first, 0xFFFF)) + " to "
@@ -137,7 +137,8 @@ void downloadRange(Harness& h)
             const std::optional<Bytes> content = recordRead(read, firstByte);
             if (read.status == 8 && !read.answer.empty())
                 firstByte = read.answer[0];
-            if (!content)
+            // A read without record bytes ends the SEEM like a failed one.
+            if (!content || content->empty())
                 break;
             saved[std::string(kFolder) + "/" + hex4(seem) + "_" + hex4(record) + ".seem"] = *content;
         }
@@ -145,8 +146,12 @@ void downloadRange(Harness& h)
             break;
     }
     require(next == reads.size(), "nothing beyond the range is read");
-    for (const auto& [path, content] : saved)
+    bool allSaved = true;
+    for (const auto& [path, content] : saved) {
         require(h.pc.files.count(path) == 1, "every record read is saved");
+        allSaved = allSaved && before.count(path) == 0;
+    }
+    require(result == allSaved, "the download fails exactly when a record found its file taken");
     for (const auto& [path, file] : h.pc.files) {
         const auto old = before.find(path);
         if (old != before.end())

@@ -32,7 +32,7 @@ Bytes volumeBuffer(const PlayedRequest& request)
 
 bool volumeNameTaken(const PlayedRequest& request)
 {
-    return transactOk(request) && request.answer.size() != 1 && volumeBuffer(request)[0] != 6;
+    return transactOk(request) && request.answer.size() > 1 && volumeBuffer(request)[0] != 6;
 }
 
 // The low byte of each big-endian unit, up to the first zero low byte.

@@ -29,7 +29,33 @@ constexpr size_t kSubcommandSize = 4;
 constexpr size_t kChunkHeaderSize = 4;
 constexpr size_t kFreeSpaceRequestSize = 512;
 constexpr size_t kMaxVolumeUnits = 128;
+// The two entry sizes phones use, in the order a bare length is tried.
+constexpr uint32_t kEntrySizes[] = {44, 268};
 constexpr uint8_t kWriteAccepted = 6;
+constexpr uint8_t kFileFailure = 1;
+
+// Blocks of 1024 bytes, then the rest. A rest of one byte would come back as a
+// lone byte, which reads as a status answer: the last block gives it one byte
+// more, so such a file ends with requests for 1023 and 2 bytes.
+uint32_t nextReadSize(uint32_t remaining)
+{
+    if (remaining == PhoneFileSystem::kBlockSize + 1)
+        return PhoneFileSystem::kBlockSize - 1;
+    return std::min(remaining, PhoneFileSystem::kBlockSize);
+}
+
+// The entry size of a chunk: the one its own entry count fills exactly. Only
+// when the count settles nothing does the length alone decide, 44 first.
+uint32_t chunkEntrySize(uint16_t entries, uint32_t entriesBytes)
+{
+    for (uint32_t size : kEntrySizes)
+        if (size_t{entries} * size == entriesBytes)
+            return size;
+    for (uint32_t size : kEntrySizes)
+        if (entriesBytes % size == 0)
+            return size;
+    return 0;
+}
 
 } // namespace
 
@@ -49,7 +75,7 @@ int PhoneFileSystem::judgedRequest(size_t length)
     answer_[0] = 0;
     if (send(length, answer_) != kOk)
         return kFailed;
-    return answerLength_ == 1 || answer_[0] == 1 ? kFailed : kOk;
+    return answerLength_ == 1 || answer_[0] == kFileFailure ? kFailed : kOk;
 }
 
 bool PhoneFileSystem::nameFits(std::string_view name) const
@@ -71,7 +97,12 @@ int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
         return kFailed;
     storeBe32(&request_[0], kOpen);
     storeBe32(&request_[4], attributes);
-    return send(putName(8, name), answer_);
+    // The one failure byte is a refusal, as for the other file operations;
+    // any other answer opened the file.
+    answer_[0] = 0;
+    if (send(putName(8, name), answer_) != kOk)
+        return kFailed;
+    return answerLength_ == 1 && answer_[0] == kFileFailure ? kFailed : kOk;
 }
 
 int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received)
@@ -79,26 +110,24 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
     received = 0;
     if (size == 0 || buffer.size() < size)
         return kFailed;
-    const uint32_t fullBlocks = size / kBlockSize;
-    uint32_t asked = fullBlocks > 0 ? kBlockSize : size;
-    uint32_t answers = 0;
     uint32_t got = 0;
-    do {
+    // An exact multiple of 1024 ends with a request for 0 bytes; an answer
+    // shorter than asked (or without data) ends the file early.
+    for (bool more = true; more;) {
         if (interrupted())
             return kFailed;
+        const uint32_t asked = nextReadSize(size - received);
         storeBe32(&request_[0], kRead);
         storeBe32(&request_[4], asked);
         if (send(8, answer_) != kOk)
             return kFailed;
         got = answerLength_;
-        // More than was asked for, or than the file has left, is no answer to trust.
-        if (got > asked || got > size - received)
-            return kFailed;
+        if (got > asked)
+            return kFailed; // more than was asked for is no answer to trust
         std::copy_n(answer_.begin(), got, buffer.begin() + received);
         received += got;
-        if (++answers == fullBlocks)
-            asked = size % kBlockSize;
-    } while (got == kBlockSize);
+        more = got == asked && (got == kBlockSize || received < size);
+    }
     return got == 1 ? kFailed : kOk;
 }
 
@@ -221,15 +250,14 @@ int PhoneFileSystem::refuseListSize()
 int PhoneFileSystem::takeChunk(size_t position, uint32_t& remaining)
 {
     const uint32_t length = answerLength_;
-    const uint32_t entriesBytes = length >= kChunkHeaderSize ? length - kChunkHeaderSize : 1;
-    if (entriesBytes % 44 == 0) {
-        entrySize_ = 44;
-    } else if (entriesBytes % 268 == 0) {
-        entrySize_ = 268;
-    } else {
+    // Shorter than its head: no entry count to read, and no entry size fits.
+    if (length < kChunkHeaderSize)
         return refuseListSize();
-    }
+    const uint32_t entriesBytes = length - kChunkHeaderSize;
     const uint16_t entries = loadBe16(&list_[position]);
+    entrySize_ = chunkEntrySize(entries, entriesBytes);
+    if (entrySize_ == 0)
+        return refuseListSize();
     if (entries == 0) {
         log_.appendLog("Косяк!! Телефон прислал пустой кусок списка!\r\n");
         return kFailed;
@@ -251,7 +279,8 @@ int PhoneFileSystem::getVolumeName(std::span<uint8_t, kVolumeNameSize> buffer)
     if (send(kSubcommandSize, answer_) != kOk)
         return kFailed;
     std::copy_n(answer_.begin(), std::min<size_t>(answerLength_, kVolumeNameSize), buffer.begin());
-    return answerLength_ == 1 || buffer[0] == 6 ? kFailed : kOk;
+    // An answer without data (status 6) names no volume.
+    return answerLength_ <= 1 || buffer[0] == 6 ? kFailed : kOk;
 }
 
 int PhoneFileSystem::getFreeSpace(std::span<const uint8_t, kVolumeNameSize> volumeName)

@@ -28,7 +28,8 @@ public:
     // longer than the name field of the last list (entry size - 8).
     int openFile(std::string_view name, uint32_t attributes);
     // Reads size bytes from the open file into buffer (at least size bytes
-    // long); received tells how many arrived. 0 or -1.
+    // long); received tells how many arrived. 0 or -1. A size of 1 cannot be
+    // read: its one byte is indistinguishable from a status answer.
     int readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received);
     int writeFile(std::span<const uint8_t> data);
     int seekFile(uint32_t offset, uint8_t origin);

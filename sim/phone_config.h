@@ -17,6 +17,22 @@ struct SimFile {
 // Where most phones have their command interface.
 inline constexpr uint8_t kUsualCommandInterface = 8;
 
+// Answers no phone's description settles. Each is a guess, so the simulator
+// gives either reading and the client is tested against both.
+enum class OpenRefusal {
+    ErrorStatus, // status 7 (generic failure) without data
+    FailureByte, // the one byte 1, as read, seek, close and delete refuse
+};
+enum class WriteAcknowledge {
+    Done,    // status 6 without data
+    ByteSix, // the one byte 6
+};
+enum class MissingSeemRecord {
+    FailureByte,    // the one SEEM status byte 1
+    Done,           // status 6 without data
+    StatusByteOnly, // the SEEM status byte 0 and no record bytes
+};
+
 // What kind of phone to simulate.
 struct PhoneConfig {
     uint32_t entrySize = 268;          // 44 or 268: the size of one entry in list answers
@@ -28,6 +44,9 @@ struct PhoneConfig {
     uint32_t transferDelayMs = 0;      // every control transfer takes this long
     bool startInModemMode = false;     // the command interface appears only after switchToCommandMode()
     uint8_t commandInterface = kUsualCommandInterface; // its number, which every setup block must name
+    OpenRefusal openRefusal = OpenRefusal::ErrorStatus;
+    WriteAcknowledge writeAcknowledge = WriteAcknowledge::Done;
+    MissingSeemRecord missingSeemRecord = MissingSeemRecord::FailureByte;
 };
 
 } // namespace p2k::sim

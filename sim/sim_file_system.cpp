@@ -64,7 +64,9 @@ SimFileSystem::SimFileSystem(const PhoneConfig& config)
     : entrySize_(std::max(config.entrySize, kSmallestEntry)),
       entriesPerChunk_(config.entriesPerChunk),
       volumeName_(config.volumeName),
-      freeSpace_(config.freeSpace)
+      freeSpace_(config.freeSpace),
+      openRefusal_(config.openRefusal),
+      writeAcknowledge_(config.writeAcknowledge)
 {
 }
 
@@ -133,7 +135,7 @@ ServiceReply SimFileSystem::open(const SimReader& params)
         return wrongLength();
     std::string name = nameFrom(params.from(4));
     if (openName_ || !nameFits(name))
-        return replyStatus(status::kGenericFailure);
+        return refuseOpen();
 
     // guessed: opening an existing file keeps its content and gives it the
     // attributes of the request; that is how the host changes attributes.
@@ -146,6 +148,11 @@ ServiceReply SimFileSystem::open(const SimReader& params)
     openName_ = std::move(name);
     position_ = 0;
     return replyByte(kOpenSuccess);
+}
+
+ServiceReply SimFileSystem::refuseOpen() const
+{
+    return openRefusal_ == OpenRefusal::FailureByte ? fileFailure() : replyStatus(status::kGenericFailure);
 }
 
 ServiceReply SimFileSystem::read(const SimReader& params)
@@ -183,7 +190,7 @@ ServiceReply SimFileSystem::write(const SimReader& params)
     std::copy(bytes.begin(), bytes.end(), file->content.begin() + position_);
     freeSpace_ -= static_cast<uint32_t>(growth);
     position_ = static_cast<uint32_t>(end);
-    return replyDone();
+    return writeAcknowledge_ == WriteAcknowledge::ByteSix ? replyByte(status::kDone) : replyDone();
 }
 
 ServiceReply SimFileSystem::seek(const SimReader& params)

@@ -41,6 +41,7 @@ public:
 
 private:
     ServiceReply open(const SimReader& params);
+    ServiceReply refuseOpen() const;
     ServiceReply read(const SimReader& params);
     ServiceReply write(const SimReader& params);
     ServiceReply seek(const SimReader& params);
@@ -64,6 +65,8 @@ private:
     uint16_t entriesPerChunk_;
     std::u16string volumeName_;
     uint32_t freeSpace_;
+    OpenRefusal openRefusal_;
+    WriteAcknowledge writeAcknowledge_;
     std::vector<SimFile> files_;
     std::optional<std::string> openName_;
     uint32_t position_ = 0;

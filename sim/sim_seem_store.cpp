@@ -52,6 +52,16 @@ const std::vector<uint8_t>* SimSeemStore::find(uint16_t seem, uint16_t record) c
     return it == records_.end() ? nullptr : &it->second;
 }
 
+ServiceReply SimSeemStore::missingRecord() const
+{
+    switch (missing_) {
+    case MissingSeemRecord::Done: return replyDone();
+    case MissingSeemRecord::StatusByteOnly: return seemStatus(kSeemOk);
+    case MissingSeemRecord::FailureByte: break;
+    }
+    return seemStatus(kSeemMissing);
+}
+
 ServiceReply SimSeemStore::read(std::span<const uint8_t> request) const
 {
     const SimReader in(request);
@@ -60,7 +70,7 @@ ServiceReply SimSeemStore::read(std::span<const uint8_t> request) const
     const SeemHeader header = decodeSeemHeader(in);
     const std::vector<uint8_t>* record = find(header.seem, header.record);
     if (!record)
-        return seemStatus(kSeemMissing);
+        return missingRecord();
 
     size_t first = 0;
     size_t count = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/phone_config.h"
 #include "sim/sim_wire.h"
 
 #include <cstddef>
@@ -22,6 +23,8 @@ public:
     static constexpr uint8_t kSeemMissing = 0x01;  // guessed: no such record
     static constexpr uint8_t kSeemBadRange = 0x02; // offset/length outside the record, or a length mismatch
 
+    explicit SimSeemStore(MissingSeemRecord missing = MissingSeemRecord::FailureByte) : missing_(missing) {}
+
     void set(uint16_t seem, uint16_t record, std::vector<uint8_t> bytes);
     const std::vector<uint8_t>* find(uint16_t seem, uint16_t record) const;
     size_t count() const { return records_.size(); }
@@ -33,6 +36,9 @@ public:
     ServiceReply write(std::span<const uint8_t> request);
 
 private:
+    ServiceReply missingRecord() const;
+
+    MissingSeemRecord missing_;
     std::map<Key, std::vector<uint8_t>> records_;
 };
 

@@ -139,6 +139,12 @@ std::string inTransferProblem(const char* what, std::span<const uint8_t> input, 
     return {};
 }
 
+// The counts of queued answers a host may read.
+bool readableCount(uint8_t reportedCount)
+{
+    return reportedCount == 1 || reportedCount == 2;
+}
+
 bool is(const std::optional<FaultSpec>& fault, Fault kind)
 {
     return fault && fault->fault == kind;
@@ -169,6 +175,11 @@ void applyFault(const FaultSpec& fault, AnswerPacket& packet, AnswerDelivery& de
     case Fault::TruncatedAnswer: delivery.truncated = true; break;
     case Fault::ShortDriverRead: delivery.shortDriverRead = true; break;
     case Fault::StatusCountThree: delivery.reportedCount = 3; break;
+    case Fault::StatusCountTwo:
+        delivery.reportedCount = 2;
+        // guessed: what the count byte of such an answer says; the fault gives either.
+        packet.answerCount = fault.value == 2 ? 2 : 1;
+        break;
     case Fault::LostAnswer:       // never queued
     case Fault::UnplugMidRequest: // never carried out
         break;
@@ -181,6 +192,7 @@ SimulatedPhone::SimulatedPhone(Clock& clock, PhoneConfig config)
     : clock_(clock),
       config_(std::move(config)),
       fileSystem_(config_),
+      seems_(config_.missingSeemRecord),
       modemMode_(config_.startInModemMode),
       self_(std::make_shared<SimulatedPhone*>(this))
 {
@@ -536,7 +548,7 @@ bool SimulatedPhone::answerVisible() const
 // request before reading it is the host's mistake.
 bool SimulatedPhone::answerOwed() const
 {
-    return answerVisible() && queued_->delivery.reportedCount == 1;
+    return answerVisible() && readableCount(queued_->delivery.reportedCount);
 }
 
 TransferResult SimulatedPhone::answerStatusPoll(const SetupBlock& setup, std::span<const uint8_t> input,
@@ -566,13 +578,14 @@ TransferResult SimulatedPhone::handOutAnswer(const SetupBlock& setup, std::span<
         return refuse(std::move(problem));
     if (!answerVisible())
         return refuse("data read: no answer has been reported");
-    if (queued_->delivery.reportedCount != 1)
-        return refuse("data read: the answer was reported with count " +
-                      std::to_string(queued_->delivery.reportedCount));
-    // One answer: the count block, its two length bytes and the packet.
-    const auto expectedLength = static_cast<uint32_t>(wire::kCountBlockSize + 2 + queued_->packetLength);
-    if (setup.value != 1)
-        return refuse(mismatch("data read: wValue", setup.value, 1));
+    const uint8_t count = queued_->delivery.reportedCount;
+    if (!readableCount(count))
+        return refuse("data read: the answer was reported with count " + std::to_string(count));
+    // The read asks for as many answers as were reported, 2 bytes each, the
+    // queued bytes and 4 more.
+    const auto expectedLength = static_cast<uint32_t>(2 * count + queued_->packetLength + 4);
+    if (setup.value != count)
+        return refuse(mismatch("data read: wValue", setup.value, count));
     if (setup.length != expectedLength)
         return refuse(mismatch("data read: wLength", setup.length, expectedLength));
 

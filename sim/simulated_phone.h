@@ -34,6 +34,8 @@ enum class Fault {
     TruncatedAnswer,    // the data read delivers the answer head and only half of the answer data
     ShortDriverRead,    // the data read's driver output is only 3 bytes (less than the driver prefix)
     StatusCountThree,   // status polls report n = 3 for this answer, so the host must not read it
+    StatusCountTwo,     // status polls report n = 2 for this answer; the data read hands it out with its count
+                        // byte 1, or 2 when `value` is 2
     UnplugMidRequest,   // the phone detaches right after receiving the request; nothing is carried out
 };
 

@@ -241,6 +241,9 @@ const FaultCase kFaults[] = {
     {"ShortDriverRead", {sim::Fault::ShortDriverRead}, kFailed, "USB: Answer size invlid!\r\nCMD: Data read fail!\r\n"},
     {"LostAnswer", {sim::Fault::LostAnswer}, kFailed, "CMD: Answer wait timeout!\r\n"},
     {"StatusCountThree", {sim::Fault::StatusCountThree}, kFailed, "CMD: Answer wait timeout!\r\n"},
+    // Two queued answers are read as two; the answer's own count byte decides.
+    {"StatusCountTwo", {sim::Fault::StatusCountTwo}, kOk, ""},
+    {"StatusCountTwoCountByteTwo", {sim::Fault::StatusCountTwo, 2}, kMalformed, "CMD: Answer packet invalid!\r\n"},
     {"UnplugMidRequest", {sim::Fault::UnplugMidRequest}, kFailed,
      repeated("USB: IO Failed!\r\n", 40000) + "CMD: Answer wait timeout!\r\n"},
 };

@@ -93,8 +93,22 @@ TEST_F(CliTest, DemoDirKeepsPutRmChattrAndRingtoneUpdate)
     EXPECT_EQ(cli(demoDir() + " put " + song.string() + " --as /a/mobile/audio/").status, 0);
     EXPECT_NE(cli(demoDir() + " list --tsv").out.find("/a/mobile/audio/song.mid\t0\t14\n"), std::string::npos);
 
+    // The phone has that name now: only --replace writes over it, and then exactly.
+    std::ofstream(song, std::ios::binary) << "short";
+    const CliRun refused = cli(demoDir() + " put " + song.string() + " --as /a/mobile/audio/");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.out.ends_with("/a/mobile/audio/song.mid - Такой файл на телефоне уже есть, не заменяю\n"))
+        << refused.out;
+    EXPECT_NE(cli(demoDir() + " list --tsv").out.find("/a/mobile/audio/song.mid\t0\t14\n"), std::string::npos);
+    const CliRun replaced = cli(demoDir() + " put " + song.string() + " --as /a/mobile/audio/ --replace");
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_TRUE(replaced.out.ends_with("/a/mobile/audio/song.mid - старый файл удалён ok\n")) << replaced.out;
+    const std::string out = (dir / "out").string();
+    EXPECT_EQ(cli(demoDir() + " get /a/mobile/audio/song.mid --to " + out).status, 0);
+    EXPECT_EQ(bytesOf(dir / "out" / "song.mid"), (std::vector<uint8_t>{'s', 'h', 'o', 'r', 't'}));
+
     EXPECT_EQ(cli(demoDir() + " chattr 3 /a/mobile/audio/song.mid").status, 0);
-    EXPECT_NE(cli(demoDir() + " list --tsv").out.find("/a/mobile/audio/song.mid\t3\t14\n"), std::string::npos);
+    EXPECT_NE(cli(demoDir() + " list --tsv").out.find("/a/mobile/audio/song.mid\t3\t5\n"), std::string::npos);
 
     EXPECT_EQ(cli(demoDir() + " rm /a/mobile/audio/song.mid").status, 1); // no answer on stdin: no
     EXPECT_EQ(cli(demoDir() + " rm --yes /a/mobile/audio/song.mid").status, 0);
@@ -114,6 +128,11 @@ TEST_F(CliTest, SeemGetAndPut)
     EXPECT_EQ(get.out, "Скачиваем СИМ из 004c to 004c\nПагодь пару минут...\nDone.\n");
     std::vector<uint8_t> profiles = bytesOf(dir / "out" / "004c_0001.seem");
     ASSERT_EQ(profiles.size(), 60u);
+    // A second run finds its files there: each is reported, and the tool fails.
+    const CliRun again = cli(demoDir() + " seem-get 4c 4c --to " + out);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.out.ends_with("Не сохранил 004c_0003.seem: такой файл уже есть\nНе сохранено записей: 3\nDone.\n"))
+        << again.out;
     profiles[0] ^= 0xFF;
     std::ofstream(dir / "p.seem", std::ios::binary).write(reinterpret_cast<const char*>(profiles.data()), 60);
     const CliRun put = cli(demoDir() + " seem-put 4c 1 " + (dir / "p.seem").string());

@@ -25,6 +25,15 @@ sim::PhoneConfig phoneWith(uint32_t entrySize, uint32_t freeSpace = 1843200)
     return config;
 }
 
+// A phone that gives one reading of an answer the simulator has to guess.
+template <class Reading>
+sim::PhoneConfig phoneReading(Reading sim::PhoneConfig::*field, Reading reading)
+{
+    sim::PhoneConfig config = phoneWith(268);
+    config.*field = reading;
+    return config;
+}
+
 class TransferTest : public testing::Test, protected PhoneWorld {
 protected:
     explicit TransferTest(sim::PhoneConfig config = phoneWith(268)) : PhoneWorld(config)
@@ -47,18 +56,33 @@ protected:
         sink.clear();
     }
 
-    void upload(const std::string& title, const Bytes& bytes, const std::string& field = "/a/")
+    bool upload(const std::string& title, const Bytes& bytes, const std::string& field = "/a/")
     {
         pc.files["C:/pc/" + title] = {bytes, false};
         dialogs.answers.push_back(DialogChoice{"C:/pc/" + title, title});
         window.fields[control::kUploadPath] = field;
-        files.uploadFile();
+        return files.uploadFile();
     }
 
     void saveTo(const std::string& path)
     {
         dialogs.answers.push_back(DialogChoice{path, path.substr(path.rfind('/') + 1)});
     }
+
+    // Sets the interrupt flag once count more requests have gone out; gives
+    // the request count it started from.
+    uint64_t interruptAfter(uint64_t count)
+    {
+        fileSystem.setInterruptFlag(&interrupt);
+        const uint64_t start = phone.requestCount();
+        link.attach(std::make_unique<TracingTransport>(phone.open(), [this, start, count](const std::string&) {
+            if (phone.requestCount() - start >= count)
+                interrupt.store(true);
+        }));
+        return start;
+    }
+
+    std::atomic<bool> interrupt{false};
 
     const Bytes* phoneFile(const std::string& name)
     {
@@ -67,47 +91,67 @@ protected:
     }
 };
 
-struct RoundTrip {
-    size_t size;
-    bool readable;
+// Every size from 2 to 4100 and every 1024·k + 1 up to 64 KiB and just past
+// it, through the commands, on phones that acknowledge writes either way.
+class RoundTripTest : public TransferTest, public testing::WithParamInterface<sim::WriteAcknowledge> {
+protected:
+    RoundTripTest() : TransferTest(phoneReading(&sim::PhoneConfig::writeAcknowledge, GetParam())) {}
+
+    void roundTrip(size_t size)
+    {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const Bytes original = pattern(size);
+        const std::string title = "f" + std::to_string(size);
+        sink.clear();
+        upload(title, original);
+        ASSERT_EQ(sink.text(), "Закачка.../a/" + title + " ok\r\n");
+        ASSERT_EQ(*phoneFile("/a/" + title), original);
+        refresh();
+        list.selectNamed({"/a/" + title});
+        saveTo("C:/down/" + title);
+        files.downloadSelectedFiles();
+        ASSERT_EQ(sink.text(), "Скачиваем.../a/" + title + " ok\r\n");
+        ASSERT_EQ(pc.files["C:/down/" + title].bytes, original);
+        // Keep the phone's list and the PC small: each size is checked on its own.
+        ASSERT_EQ(fileSystem.deleteFile("/a/" + title), kOk);
+        pc.files.clear();
+        pc.created.clear();
+    }
 };
-
-void PrintTo(const RoundTrip& c, std::ostream* out)
-{
-    *out << c.size << " bytes";
-}
-
-class RoundTripTest : public TransferTest, public testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(RoundTripTest, UploadThenDownloadIsByteIdentical)
 {
-    const Bytes original = pattern(GetParam().size);
     refresh();
-    upload("file.bin", original);
-    EXPECT_EQ(sink.text(), "Закачка.../a/file.bin ok\r\n");
-    ASSERT_NE(phoneFile("/a/file.bin"), nullptr);
-    EXPECT_EQ(*phoneFile("/a/file.bin"), original);
-
-    refresh();
-    list.selectNamed({"/a/file.bin"});
-    saveTo("C:/down/file.bin");
-    files.downloadSelectedFiles();
-    if (GetParam().readable) {
-        EXPECT_EQ(sink.text(), "Скачиваем.../a/file.bin ok\r\n");
-        EXPECT_EQ(pc.files["C:/down/file.bin"].bytes, original);
-    } else {
-        // The read's last answer is one byte: such files cannot be read.
-        EXPECT_EQ(sink.text(), "Скачиваем.../a/file.binКосяк!! Не могу прочесть файл!");
-        EXPECT_EQ(pc.files.count("C:/down/file.bin"), 0u);
-        EXPECT_TRUE(dialogs.shown.size() == 1); // only the upload's open dialog
-    }
+    for (size_t size = 2; size <= 4100; ++size)
+        roundTrip(size);
+    for (size_t size = 1024 * 5 + 1; size <= 64 * 1024 + 1; size += 1024)
+        roundTrip(size);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
-                         testing::Values(RoundTrip{2, true}, RoundTrip{1023, true}, RoundTrip{1024, true},
-                                         RoundTrip{1025, false}, RoundTrip{2048, true}, RoundTrip{2500, true},
-                                         RoundTrip{100000, true}, RoundTrip{1, false}, RoundTrip{3073, false}),
-                         [](const auto& info) { return "Size" + std::to_string(info.param.size); });
+INSTANTIATE_TEST_SUITE_P(Acknowledged, RoundTripTest,
+                         testing::Values(sim::WriteAcknowledge::Done, sim::WriteAcknowledge::ByteSix));
+
+TEST_F(TransferTest, OneBytePhoneFileIsRefusedAndAnEmptyOneArrivesEmpty)
+{
+    phone.addFile({"/a/one", 0, Bytes{7}});
+    phone.addFile({"/a/empty", 0, {}});
+    refresh();
+    list.selectNamed({"/a/one"});
+    files.downloadSelectedFiles();
+    EXPECT_EQ(sink.text(), "Скачиваем.../a/oneКосяк!! Файл в 1 байт не скачать: телефон отдаёт его так же, "
+                           "как ответ об ошибке\r\n");
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    sink.clear();
+    list.selectNamed({"/a/empty"});
+    saveTo("D:/empty");
+    const uint64_t before = phone.requestCount();
+    EXPECT_TRUE(files.downloadSelectedFiles());
+    EXPECT_EQ(sink.text(), "Скачиваем.../a/empty ok\r\n");
+    EXPECT_EQ(phone.requestCount(), before) << "an empty file needs no phone request";
+    ASSERT_EQ(pc.files.count("D:/empty"), 1u);
+    EXPECT_TRUE(pc.files["D:/empty"].bytes.empty());
+}
 
 TEST_F(TransferTest, DownloadNeverRefreshesTheList)
 {
@@ -128,7 +172,7 @@ TEST_F(TransferTest, UploadRefusesEmptyAndTooLargeFiles)
     refresh();
     const size_t requests = phone.transferCount();
     upload("empty.bin", {});
-    EXPECT_EQ(sink.text(), "Закачка...Косяк!! Размер файла неправильный!\r\n");
+    EXPECT_EQ(sink.text(), "Закачка...Косяк!! Размер файла неправильный!\r\nФайл пустой, закачивать нечего\r\n");
     EXPECT_EQ(phone.findFile("/a/empty.bin"), nullptr);
     EXPECT_GT(phone.transferCount(), requests); // the volume and free-space requests only
 }
@@ -142,22 +186,23 @@ TEST_F(SmallPhoneTest, FileAsLargeAsTheFreeSpaceIsRefusedOneByteLessGoes)
 {
     refresh();
     upload("full.bin", pattern(3000));
-    EXPECT_EQ(sink.text(), "Закачка...Косяк!! Размер файла неправильный!\r\n");
+    EXPECT_EQ(sink.text(), "Закачка...Косяк!! Размер файла неправильный!\r\n"
+                           "Файл не меньше свободного места на телефоне\r\n");
     sink.clear();
     upload("fits.bin", pattern(2999));
     EXPECT_EQ(sink.text(), "Закачка.../a/fits.bin ok\r\n");
 }
 
-TEST_F(TransferTest, ReadOnlyOrMissingPcFileCannotBeUploaded)
+TEST_F(TransferTest, PcFileHeldByAWriterOrMissingCannotBeUploaded)
 {
     refresh();
-    pc.files["C:/pc/ro.bin"] = {pattern(10), true};
-    dialogs.answers.push_back(DialogChoice{"C:/pc/ro.bin", "ro.bin"});
+    pc.files["C:/pc/busy.bin"] = {pattern(10), true};
+    dialogs.answers.push_back(DialogChoice{"C:/pc/busy.bin", "busy.bin"});
     files.uploadFile();
     EXPECT_EQ(sink.text(), "Закачка...Косяк!! Не могу открыть файл!");
     sink.clear();
-    files.uploadFile(); // the dialog is cancelled: nothing more is said
-    EXPECT_EQ(sink.text(), "Закачка...");
+    files.uploadFile(); // the dialog is cancelled
+    EXPECT_EQ(sink.text(), "Закачка...Отменено\r\n");
 }
 
 TEST_F(TransferTest, PhoneNameIsTheFieldJoinedToTheTitle)
@@ -206,7 +251,9 @@ TEST_P(NameBoundTest, LongestNameIsTheEntrysNameField)
     const std::string title(GetParam().length - 3, 'n');
     upload(title, pattern(4));
     const std::string name = "/a/" + title;
-    EXPECT_EQ(sink.text(), "Закачка..." + name + (GetParam().sent ? " ok\r\n" : ""));
+    const std::string tooLong = " - Косяк!! Имя длиннее " + std::to_string(GetParam().entrySize - 8) +
+                                " байт, телефон такое не примет\r\n";
+    EXPECT_EQ(sink.text(), "Закачка..." + name + (GetParam().sent ? " ok\r\n" : tooLong));
     EXPECT_EQ(phone.findFile(name) != nullptr, GetParam().sent);
 }
 
@@ -220,20 +267,154 @@ INSTANTIATE_TEST_SUITE_P(Bounds, NameBoundTest,
 
 TEST_F(TransferTest, UploadBeforeAnyListEndsAfterTheName)
 {
+    const uint64_t before = phone.requestCount();
     upload("a.bin", pattern(4));
-    EXPECT_EQ(sink.text(), "Закачка.../a/a.bin");
+    EXPECT_EQ(sink.text(), "Закачка.../a/a.bin - Косяк!! Сначала получите список файлов\r\n");
     EXPECT_EQ(phone.findFile("/a/a.bin"), nullptr);
+    EXPECT_EQ(phone.requestCount() - before, 2u); // the volume name and the free space
 }
 
-TEST_F(TransferTest, FailedPhoneWriteClosesAndDoesNotRefresh)
+const std::string kWriteFailed = " - Косяк!! Не могу записать файл на телефон";
+const std::string kPieceRemoved = ", недописанный файл с телефона удалён\r\n";
+const std::string kPieceLeft = ", и удалить недописанный файл не вышло: на телефоне лежит обрывок!\r\n";
+
+// A write that fails part way leaves nothing on the phone, or says plainly
+// that it could not: the second 1024-byte block is refused in each case.
+struct FailedWrite {
+    const char* name;
+    std::vector<sim::FaultSpec> faults; // counted from the open
+    std::string log;
+    bool pieceLeft;
+};
+
+const FailedWrite kFailedWrites[] = {
+    {"Refused", {{sim::Fault::OneByteAnswer, 0x00, 5}}, "Закачка.../a/w.bin" + kWriteFailed + kPieceRemoved, false},
+    {"ErrorStatus", {{sim::Fault::ErrorStatus, 7, 5}}, "Закачка.../a/w.binGENERIC FAILURE\r\n" + kWriteFailed + kPieceRemoved,
+     false},
+    {"DeleteRefusedToo",
+     {{sim::Fault::OneByteAnswer, 0x00, 5}, {sim::Fault::ErrorStatus, 7, 1}},
+     "Закачка.../a/w.bin" + kWriteFailed + "GENERIC FAILURE\r\n" + kPieceLeft,
+     true},
+};
+
+class FailedWriteTest : public TransferTest, public testing::WithParamInterface<FailedWrite> {};
+
+TEST_P(FailedWriteTest, LeavesNoPartialFileAndNoRefresh)
 {
     refresh();
     autoRefresh = 1;
-    // Volume name, free space and open go through; the write fails.
-    phone.injectFault({sim::Fault::OneByteAnswer, 0x00, 3});
-    upload("w.bin", pattern(10));
-    EXPECT_EQ(sink.text(), "Закачка.../a/w.bin");
+    // Volume name, free space, open and the first block go through.
+    for (const sim::FaultSpec& fault : GetParam().faults)
+        phone.injectFault(fault);
+    EXPECT_FALSE(upload("w.bin", pattern(3000)));
+    EXPECT_EQ(sink.text(), GetParam().log);
+    EXPECT_EQ(phone.findFile("/a/w.bin") != nullptr, GetParam().pieceLeft);
     EXPECT_FALSE(phone.fileOpen());
+    EXPECT_EQ(phone.queuedFaultCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, FailedWriteTest, testing::ValuesIn(kFailedWrites),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TransferTest, PhoneGoneMidUploadIsSaidPlainly)
+{
+    refresh();
+    phone.injectFault({sim::Fault::UnplugMidRequest, 0, 4});
+    upload("w.bin", pattern(3000));
+    EXPECT_TRUE(sink.text().starts_with("Закачка.../a/w.binUSB: IO Failed!\r\n"));
+    EXPECT_NE(sink.text().find("CMD: Answer wait timeout!\r\n" + kWriteFailed), std::string::npos);
+    EXPECT_TRUE(sink.text().ends_with(kPieceLeft));
+    EXPECT_EQ(phoneFile("/a/w.bin")->size(), 1024u);
+}
+
+TEST_F(TransferTest, InterruptedUploadRemovesItsPiece)
+{
+    refresh();
+    // Interrupt once the second block has been written.
+    const uint64_t start = interruptAfter(5);
+    upload("big.bin", pattern(10000));
+    EXPECT_EQ(sink.text(), "Закачка.../a/big.bin - Прервано" + kPieceRemoved);
+    EXPECT_EQ(phone.findFile("/a/big.bin"), nullptr);
+    // volume, free space, open, two blocks, then the close and the delete.
+    EXPECT_EQ(phone.requestCount() - start, 7u);
+}
+
+// How the phone refuses an open is a guess; either way the upload stops
+// before any data goes out and says so.
+class OpenRefusalTest : public TransferTest, public testing::WithParamInterface<sim::OpenRefusal> {
+protected:
+    OpenRefusalTest() : TransferTest(phoneReading(&sim::PhoneConfig::openRefusal, GetParam())) {}
+};
+
+TEST_P(OpenRefusalTest, UploadStopsAtTheRefusedOpen)
+{
+    refresh();
+    // A file the phone still holds open makes it refuse the next open.
+    ASSERT_EQ(fileSystem.openFile("/a/seed.txt", 0), kOk);
+    upload("n.bin", pattern(100));
+    const std::string channelText = GetParam() == sim::OpenRefusal::ErrorStatus ? "GENERIC FAILURE\r\n" : "";
+    EXPECT_EQ(sink.text(), "Закачка.../a/n.bin" + channelText + " - Косяк!! Телефон не открыл файл\r\n");
+    EXPECT_EQ(phone.findFile("/a/n.bin"), nullptr);
+    EXPECT_EQ(*phoneFile("/a/seed.txt"), Bytes(5, 's'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, OpenRefusalTest,
+                         testing::Values(sim::OpenRefusal::ErrorStatus, sim::OpenRefusal::FailureByte));
+
+TEST_F(TransferTest, OpenWhoseAnswerWentAstrayLeavesNoEmptyFile)
+{
+    refresh();
+    phone.injectFault({sim::Fault::WrongSequence, 0, 2}); // the open is carried out, its answer garbled
+    upload("g.bin", pattern(100));
+    EXPECT_EQ(sink.text(), "Закачка.../a/g.binCMD: Answer packet invalid!\r\n - Косяк!! Телефон не открыл файл\r\n"
+                           "Телефон всё же создал пустой файл - удалён\r\n");
+    EXPECT_EQ(phone.findFile("/a/g.bin"), nullptr);
+}
+
+// Writing over a file keeps its tail: a name the last list shows is replaced
+// only with consent, by deleting the old file first.
+TEST_F(TransferTest, ExistingNameIsReplacedOnlyWhenTheOperatorSaysYes)
+{
+    phone.addFile({"/a/old.bin", 5, pattern(3412)});
+    refresh();
+    upload("old.bin", Bytes(9, 'n'));
+    EXPECT_EQ(window.questions, std::vector<std::string>{"Файл /a/old.bin на телефоне уже есть. Заменить?"});
+    EXPECT_EQ(window.defaultButtons, std::vector<MainWindow::DefaultButton>{MainWindow::DefaultButton::No});
+    EXPECT_EQ(sink.text(), "Закачка.../a/old.bin - Такой файл на телефоне уже есть, не заменяю\r\n");
+    EXPECT_EQ(*phoneFile("/a/old.bin"), pattern(3412));
+
+    sink.clear();
+    window.answers = {true};
+    upload("old.bin", Bytes(9, 'n'));
+    EXPECT_EQ(sink.text(), "Закачка.../a/old.bin - старый файл удалён ok\r\n");
+    EXPECT_EQ(*phoneFile("/a/old.bin"), Bytes(9, 'n'));
+    EXPECT_EQ(phone.findFile("/a/old.bin")->attributes, 0u);
+}
+
+TEST_F(TransferTest, ScriptsReplaceOrRefuseWithoutAsking)
+{
+    phone.addFile({"/a/old.bin", 0, pattern(3412)});
+    refresh();
+    using ExistingName = FileTransferCommands::ExistingName;
+    const auto uploadWith = [&](ExistingName existing, const Bytes& bytes) {
+        pc.files["C:/pc/old.bin"] = {bytes, false};
+        dialogs.answers.push_back(DialogChoice{"C:/pc/old.bin", "old.bin"});
+        window.fields[control::kUploadPath] = "/a/";
+        return files.uploadFile(existing);
+    };
+    EXPECT_FALSE(uploadWith(ExistingName::Refuse, Bytes(9, 'n')));
+    EXPECT_EQ(*phoneFile("/a/old.bin"), pattern(3412));
+    EXPECT_TRUE(uploadWith(ExistingName::Replace, Bytes(9, 'n')));
+    EXPECT_EQ(*phoneFile("/a/old.bin"), Bytes(9, 'n'));
+    EXPECT_TRUE(window.questions.empty());
+
+    sink.clear();
+    phone.injectFault({sim::Fault::ErrorStatus, 7, 2}); // the delete
+    EXPECT_FALSE(uploadWith(ExistingName::Replace, Bytes(4, 'x')));
+    EXPECT_EQ(sink.text(), "Закачка.../a/old.binGENERIC FAILURE\r\n - Косяк!! Старый файл не удаляется "
+                           "(может, его уже нет - обновите список), не заменяю\r\n");
+    ASSERT_NE(phoneFile("/a/old.bin"), nullptr);
+    EXPECT_EQ(*phoneFile("/a/old.bin"), Bytes(9, 'n'));
 }
 
 TEST_F(TransferTest, UploadRefreshesOnlyWithAutoRefresh)
@@ -285,7 +466,7 @@ TEST_F(TransferTest, AttributeChangeGoesOnAfterAFailedOpen)
     phone.injectFault({sim::Fault::ErrorStatus, 7, 2});
     files.changeAttributes();
     EXPECT_EQ(sink.text(), "Меняем атрибут../a/c.txt ok\r\nМеняем атрибут../a/b.txtGENERIC FAILURE\r\n"
-                           "Меняем атрибут../a/seed.txt ok\r\n");
+                           " - Косяк!! Телефон не открыл файл\r\nМеняем атрибут../a/seed.txt ok\r\n");
     EXPECT_EQ(phone.findFile("/a/b.txt")->attributes, 0u);
     EXPECT_EQ(phone.findFile("/a/c.txt")->attributes, 4u);
 }
@@ -355,16 +536,6 @@ TEST_F(TransferTest, BothOpensFailLoudlyOnce)
     files.downloadSelectedFiles();
     EXPECT_EQ(sink.text(), "Скачиваем.../a/seed.txtUNSUPPORTED/INVALID PARAMETER FOR OPCODE\r\n"
                            "Косяк!! Не могу открыть файл!");
-}
-
-TEST_F(TransferTest, ListedSizeZeroEndsTheDownload)
-{
-    phone.addFile({"/a/empty", 0, {}});
-    refresh();
-    list.selectNamed({"/a/empty", "/a/seed.txt"});
-    files.downloadSelectedFiles();
-    EXPECT_EQ(sink.text(), "Скачиваем.../a/emptyКосяк!! Размер файла неправильный!\r\n");
-    EXPECT_TRUE(pc.created.empty());
 }
 
 TEST_F(TransferTest, ShortPhoneReadWritesNoPcFile)
@@ -450,6 +621,84 @@ TEST_F(TransferTest, DeleteAllThenRefreshOrStopAtFailure)
     EXPECT_EQ(sink.text(), "Удаляем.../a/d.txtБлин, чета пошло не так.. не получилось, короче..\r\n");
 }
 
+// The list comes back whole, whatever the entry size and however the phone
+// chunks it; 11 entries of 268 bytes are as long as 67 of 44.
+struct ListShape {
+    uint32_t entrySize;
+    uint16_t perChunk;
+    size_t files;
+};
+
+void expectWholeList(const ListShape& shape)
+{
+    SCOPED_TRACE(std::to_string(shape.entrySize) + " bytes, " + std::to_string(shape.perChunk) + " per chunk, " +
+                 std::to_string(shape.files) + " files");
+    sim::PhoneConfig config = phoneWith(shape.entrySize);
+    config.entriesPerChunk = shape.perChunk;
+    PhoneWorld world(config);
+    world.link.attach(world.phone.open());
+    for (size_t i = 0; i < shape.files; ++i)
+        world.phone.addFile({"/a/f" + std::to_string(i), static_cast<uint32_t>(i), pattern(i + 2)});
+    ASSERT_TRUE(world.view.refreshFileList(world.window));
+    EXPECT_EQ(world.fileSystem.entrySize(), shape.entrySize);
+    ASSERT_EQ(world.list.rows.size(), shape.files);
+    for (size_t i = 0; i < shape.files; ++i) {
+        const std::string name = "/a/f" + std::to_string(i);
+        EXPECT_EQ(world.view.lookupFileSize(name), i + 2) << name;
+        EXPECT_EQ(world.view.lookupFileFlags(name), i) << name;
+    }
+}
+
+TEST(ListEntrySize, TwoHundredSixtyEightByteEntriesInChunksOfElevenAndFifteen)
+{
+    for (const ListShape& shape : {ListShape{268, 11, 11}, ListShape{268, 11, 30}, ListShape{268, 15, 15},
+                                   ListShape{268, 15, 26}, ListShape{268, 15, 41}})
+        expectWholeList(shape);
+}
+
+TEST(ListEntrySize, FortyFourByteEntriesAtEveryChunkSize)
+{
+    for (uint16_t perChunk = 1; perChunk <= 92; ++perChunk)
+        expectWholeList({44, perChunk, size_t{perChunk} * 2 + 1});
+}
+
+// Status 6 (done, no data) where data was due names nothing: no list, no
+// volume, and nothing is guessed from what the buffers held before.
+TEST_F(TransferTest, StatusSixWithoutDataToListAndVolumeReads)
+{
+    phone.addFile({"/a/b.txt", 0, Bytes(3, 'b')});
+    refresh();
+    phone.injectFault({sim::Fault::ErrorStatus, 6}); // the list count
+    EXPECT_FALSE(view.refreshFileList(window));
+    EXPECT_TRUE(list.rows.empty());
+    sink.clear();
+    phone.injectFault({sim::Fault::ErrorStatus, 6, 1}); // the first chunk
+    EXPECT_FALSE(view.refreshFileList(window));
+    EXPECT_NE(sink.text().find("Косяк!! Размер списка файлов неправильный !\r\n"), std::string::npos);
+    EXPECT_TRUE(list.rows.empty());
+    sink.clear();
+    phone.injectFault({sim::Fault::ErrorStatus, 6}); // the volume name
+    EXPECT_FALSE(upload("v.bin", pattern(10)));
+    EXPECT_EQ(sink.text(), "Закачка...Чет я потерялся.. носитель не определяю\r\n");
+}
+
+TEST_F(TransferTest, LongNamesUploadAfterAListOfElevenEntryChunks)
+{
+    sim::PhoneConfig config = phoneWith(268);
+    config.entriesPerChunk = 11;
+    PhoneWorld world(config);
+    world.link.attach(world.phone.open());
+    for (int i = 0; i < 11; ++i)
+        world.phone.addFile({"/a/f" + std::to_string(i), 0, pattern(3)});
+    ASSERT_TRUE(world.view.refreshFileList(world.window));
+    const std::string title(100, 'l');
+    world.pc.files["C:/" + title] = {pattern(50), false};
+    world.dialogs.answers.push_back(DialogChoice{"C:/" + title, title});
+    world.window.fields[control::kUploadPath] = "/a/";
+    EXPECT_TRUE(world.files.uploadFile());
+    EXPECT_EQ(world.phone.findFile("/a/" + title)->content, pattern(50));
+}
+
 TEST(AttributeFieldValue, Table)
 {
     EXPECT_EQ(attributeFieldValue("0"), 0u);
@@ -485,14 +734,8 @@ TEST_F(TransferTest, InterruptedDownloadStopsBetweenRequestsAndClosesThePhoneFil
     refresh();
     list.selectNamed({"/a/big.bin"});
     saveTo("D:/big.bin");
-    std::atomic<bool> interrupt{false};
-    fileSystem.setInterruptFlag(&interrupt);
     // Interrupt once the third block has been asked for.
-    const uint64_t start = phone.requestCount();
-    link.attach(std::make_unique<TracingTransport>(phone.open(), [&](const std::string&) {
-        if (phone.requestCount() - start >= 5)
-            interrupt.store(true);
-    }));
+    const uint64_t start = interruptAfter(5);
     EXPECT_FALSE(files.downloadSelectedFiles());
     EXPECT_EQ(sink.text(), "Скачиваем.../a/big.binКосяк!! Не могу прочесть файл!");
     EXPECT_FALSE(phone.fileOpen());

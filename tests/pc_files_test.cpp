@@ -75,6 +75,30 @@ TEST_F(StandardPcFilesTest, CreateNewNeverOverwrites)
     EXPECT_FALSE(again->readAll(tooMuch));
 }
 
+TEST_F(StandardPcFilesTest, ExistingFilesOpenForReadingSoReadOnlyOnesToo)
+{
+    {
+        auto file = files->createNew(path("ro.bin"));
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(file->writeAll(std::vector<uint8_t>{4, 5}));
+    }
+    std::filesystem::permissions(folder.path() / "ro.bin", std::filesystem::perms::owner_read);
+    auto file = files->openExisting(path("ro.bin"));
+    ASSERT_NE(file, nullptr);
+    std::vector<uint8_t> back(2);
+    EXPECT_TRUE(file->readAll(back));
+    EXPECT_EQ(back, (std::vector<uint8_t>{4, 5}));
+    // Opened for reading: nothing goes back through it.
+    EXPECT_FALSE(file->writeAll(std::vector<uint8_t>{9}));
+    file.reset();
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "ro.bin"), 2u);
+
+    auto empty = files->createNew(path("empty.bin"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(empty->writeAll({}));
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "empty.bin"), 0u);
+}
+
 TEST_F(StandardPcFilesTest, MissingFilesFoldersAndRemoval)
 {
     EXPECT_EQ(files->openExisting(path("none")), nullptr);

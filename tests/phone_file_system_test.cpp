@@ -46,12 +46,16 @@ TEST_F(FileSystemTest, OpenSendsAttributesAndName)
     EXPECT_EQ(lastRequestData(), be32(0) + be32(0x00020001) + text("ab"));
 }
 
-TEST_F(FileSystemTest, OpenAnswerIsNotJudged)
+TEST_F(FileSystemTest, OpenFailsOnlyOnTheFailureByte)
 {
     answerWith(8, {0x01, 0x02});
     EXPECT_EQ(fs.openFile("a", 0), kOk);
     answerWith(6);
     EXPECT_EQ(fs.openFile("a", 0), kOk);
+    answerWith(8, {0x00});
+    EXPECT_EQ(fs.openFile("a", 0), kOk);
+    answerWith(8, {0x01});
+    EXPECT_EQ(fs.openFile("a", 0), kFailed);
     answerWith(7);
     EXPECT_EQ(fs.openFile("a", 0), kFailed);
 }
@@ -93,7 +97,10 @@ const ReadCase kReads[] = {
     {"ExactBlocksEndWithZeroRequest", 2 * 1024, {1024, 1024, 0}, {1024, 1024, 0}, kOk},
     {"SmallFile", 300, {300}, {300}, kOk},
     {"OneByteFileCannotBeRead", 1, {1}, {1}, kFailed},
-    {"BlockPlusOneCannotBeRead", 1025, {1024, 1}, {1024, 1}, kFailed},
+    // A last request for one byte would be answered by a lone byte, read as a status.
+    {"BlockPlusOneEndsWith1023And2", 1025, {1023, 2}, {1023, 2}, kOk},
+    {"BlocksPlusOneEndWith1023And2", 3 * 1024 + 1, {1024, 1024, 1023, 2}, {1024, 1024, 1023, 2}, kOk},
+    {"BlockPlusTwoIsPlain", 1026, {1024, 2}, {1024, 2}, kOk},
     {"ShortAnswerEndsTheRead", 3000, {1024, 500}, {1024, 1024}, kOk},
 };
 
@@ -210,7 +217,7 @@ TEST_F(FileSystemTest, ListFetchStoresChunksAndDrivesTheProgressBar)
     EXPECT_EQ(sink.text(), "");
 }
 
-TEST_F(FileSystemTest, EntrySizeIsJudgedPerChunkFortyFourFirst)
+TEST_F(FileSystemTest, EntrySizeIsTheOneTheChunksCountFills)
 {
     answerWith(8, {0x00, 0x03});
     answerWith(8, chunk(268, 2, 2));
@@ -218,9 +225,16 @@ TEST_F(FileSystemTest, EntrySizeIsJudgedPerChunkFortyFourFirst)
     EXPECT_EQ(fs.getFileList(window), kOk);
     EXPECT_EQ(fs.entrySize(), 44u);
 
-    // Eleven 268-byte entries are also a whole number of 44-byte ones.
+    // Eleven 268-byte entries are also a whole number (67) of 44-byte ones.
     answerWith(8, {0x00, 0x0B});
     answerWith(8, chunk(268, 11, 11));
+    EXPECT_EQ(fs.getFileList(window), kOk);
+    EXPECT_EQ(fs.entrySize(), 268u);
+
+    // A count that fills neither size: the length alone decides, 44 first.
+    answerWith(8, {0x00, 0x03});
+    answerWith(8, chunk(44, 1, 2));
+    answerWith(8, chunk(44, 2, 2));
     EXPECT_EQ(fs.getFileList(window), kOk);
     EXPECT_EQ(fs.entrySize(), 44u);
 }
@@ -300,8 +314,9 @@ TEST_F(FileSystemTest, VolumeNameIsClearedFilledAndCut)
     EXPECT_EQ(fs.getVolumeName(name), kFailed);
     answerWith(8, {0x06, 0x00});
     EXPECT_EQ(fs.getVolumeName(name), kFailed);
+    // An answer without data names no volume.
     answerWith(6);
-    EXPECT_EQ(fs.getVolumeName(name), kOk);
+    EXPECT_EQ(fs.getVolumeName(name), kFailed);
     EXPECT_EQ(name[1], 0);
 }
 

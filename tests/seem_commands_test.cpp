@@ -33,12 +33,12 @@ protected:
         EXPECT_TRUE(phone.violations().empty());
     }
 
-    void range(const char* from, const char* to)
+    bool range(const char* from, const char* to)
     {
         window.fields[control::kSeemRangeStart] = from;
         window.fields[control::kSeemRangeEnd] = to;
         dialogs.answers.push_back(DialogChoice{"D:/seem/xxxx_yyyy.seem", "xxxx_yyyy.seem"});
-        seems.downloadSeemRange();
+        return seems.downloadSeemRange();
     }
 
     void uploadFrom(const char* seemField, const char* recordField, std::optional<DialogChoice> choice)
@@ -103,14 +103,44 @@ TEST_F(SeemCommandsTest, AllHundredTwentyEightRecordsAndNoMore)
     EXPECT_EQ(pc.files.count("D:/seem/0020_0081.seem"), 0u);
 }
 
-TEST_F(SeemCommandsTest, ExistingFilesKeepTheirContent)
+const std::string kRangeHead = "Скачиваем СИМ из 004c to 004d\r\nПагодь пару минут...\r\n";
+
+TEST_F(SeemCommandsTest, ExistingFilesKeepTheirContentAndAreReported)
 {
     phone.setSeemRecord(0x4C, 1, record(5, 1));
     phone.setSeemRecord(0x4C, 2, record(5, 2));
     pc.files["D:/seem/004c_0001.seem"] = {Bytes{9, 9}, false};
-    range("4c", "4c");
+    EXPECT_FALSE(range("4c", "4d"));
     EXPECT_EQ(pc.files["D:/seem/004c_0001.seem"].bytes, (Bytes{9, 9}));
     EXPECT_EQ(pc.files["D:/seem/004c_0002.seem"].bytes, record(5, 2));
+    EXPECT_EQ(sink.text(), kRangeHead + "Не сохранил 004c_0001.seem: такой файл уже есть\r\n"
+                                        "Не сохранено записей: 1\r\nDone.\r\n");
+}
+
+TEST_F(SeemCommandsTest, RecordsThePcRefusesAreReportedAndLeaveNoFile)
+{
+    phone.setSeemRecord(0x4C, 1, record(5, 1));
+    phone.setSeemRecord(0x4C, 2, record(5, 2));
+    phone.setSeemRecord(0x4D, 1, record(5, 3));
+    pc.failCreate = true;
+    EXPECT_FALSE(range("4c", "4d"));
+    EXPECT_EQ(sink.text(), kRangeHead + "Не сохранил 004c_0001.seem: не могу создать файл\r\n"
+                                        "Не сохранил 004c_0002.seem: не могу создать файл\r\n"
+                                        "Не сохранил 004d_0001.seem: не могу создать файл\r\n"
+                                        "Не сохранено записей: 3\r\nDone.\r\n");
+    sink.clear();
+    pc.failCreate = false;
+    pc.failWrite = true; // a full disk
+    EXPECT_FALSE(range("4c", "4c"));
+    EXPECT_EQ(sink.text(), "Скачиваем СИМ из 004c to 004c\r\nПагодь пару минут...\r\n"
+                           "Не сохранил 004c_0001.seem: не могу записать\r\n"
+                           "Не сохранил 004c_0002.seem: не могу записать\r\n"
+                           "Не сохранено записей: 2\r\nDone.\r\n");
+    EXPECT_TRUE(pc.files.empty()) << "no half-written SEEM file";
+    pc.failWrite = false;
+    EXPECT_TRUE(range("4c", "4d"));
+    EXPECT_EQ(savedFiles(), (std::vector<std::string>{"D:/seem/004c_0001.seem", "D:/seem/004c_0002.seem",
+                                                       "D:/seem/004d_0001.seem"}));
 }
 
 TEST_F(SeemCommandsTest, RecordsWhosePcWriteFailsLeaveNoFileAndTheRangeGoesOn)
@@ -132,18 +162,50 @@ TEST_F(SeemCommandsTest, CancelledDialogLogsNothing)
     EXPECT_EQ(sink.text(), "");
 }
 
-TEST_F(SeemCommandsTest, EmptyRecordIsSavedAsAnEmptyFileNoBytesAtAllEndTheSeem)
+// An answer without record bytes ends the SEEM's records, however the phone
+// words it: status 6, or the status byte alone.
+TEST_F(SeemCommandsTest, AnswersWithoutRecordBytesEndTheSeem)
 {
-    phone.setSeemRecord(0x4C, 1, {});
-    phone.setSeemRecord(0x4C, 2, record(3, 1));
-    phone.setSeemRecord(0x4D, 1, record(3, 1));
-    phone.setSeemRecord(0x4D, 2, record(3, 1));
-    // SEEM 4d record 1 answers with no bytes at all.
-    phone.injectFault({sim::Fault::OneByteAnswer, 0, 3});
-    range("4c", "4d");
-    EXPECT_EQ(pc.files["D:/seem/004c_0001.seem"].bytes, Bytes{});
-    EXPECT_EQ(pc.files.count("D:/seem/004c_0002.seem"), 1u);
+    phone.setSeemRecord(0x4C, 1, record(3, 1));
+    phone.setSeemRecord(0x4C, 2, record(3, 2));
+    phone.setSeemRecord(0x4C, 3, record(3, 3));
+    phone.setSeemRecord(0x4D, 1, {});
+    phone.setSeemRecord(0x4D, 2, record(3, 4));
+    phone.injectFault({sim::Fault::ErrorStatus, 6, 1}); // 004c record 2
+    EXPECT_TRUE(range("4c", "4d"));
+    EXPECT_EQ(savedFiles(), std::vector<std::string>{"D:/seem/004c_0001.seem"});
+    EXPECT_EQ(pc.files["D:/seem/004c_0001.seem"].bytes, record(3, 1));
+    EXPECT_EQ(sink.text(), kRangeHead + "Done.\r\n");
 }
+
+// How a phone answers for a record it lacks is a guess; every reading ends the SEEM there.
+class MissingRecordTest : public testing::TestWithParam<sim::MissingSeemRecord> {};
+
+TEST_P(MissingRecordTest, ARunOfRecordsSavesThatRunOnly)
+{
+    sim::PhoneConfig config;
+    config.missingSeemRecord = GetParam();
+    PhoneWorld world(config);
+    world.link.attach(world.phone.open());
+    world.phone.setSeemRecord(0x0105, 1, record(12, 1));
+    world.phone.setSeemRecord(0x0106, 1, record(12, 2));
+    world.phone.setSeemRecord(0x0106, 2, record(12, 3));
+    world.window.fields[control::kSeemRangeStart] = "0105";
+    world.window.fields[control::kSeemRangeEnd] = "0107";
+    world.dialogs.answers.push_back(DialogChoice{"D:/s/x", "x"});
+    EXPECT_TRUE(world.seems.downloadSeemRange());
+    std::vector<std::string> saved;
+    for (const auto& [path, file] : world.pc.files)
+        saved.push_back(path);
+    EXPECT_EQ(saved, (std::vector<std::string>{"D:/s/0105_0001.seem", "D:/s/0106_0001.seem", "D:/s/0106_0002.seem"}));
+    EXPECT_EQ(world.pc.files["D:/s/0106_0002.seem"].bytes, record(12, 3));
+    // One read per record, one more that ends each SEEM.
+    EXPECT_EQ(world.phone.requestCount(), 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, MissingRecordTest,
+                         testing::Values(sim::MissingSeemRecord::FailureByte, sim::MissingSeemRecord::Done,
+                                         sim::MissingSeemRecord::StatusByteOnly));
 
 struct FieldCase {
     const char* seemText;
@@ -164,7 +226,8 @@ TEST_P(SeemFieldTest, FieldsAreClampedAndRewritten)
     uploadFrom(GetParam().seemText, GetParam().recordText, std::nullopt);
     EXPECT_EQ(window.fields[control::kSeemNumber], GetParam().seemShown);
     EXPECT_EQ(window.fields[control::kSeemRecord], GetParam().recordShown);
-    EXPECT_EQ(sink.text(), std::string("Закачиваем СИМ N ") + GetParam().seemShown + "запись N " + GetParam().recordShown);
+    EXPECT_TRUE(sink.text().starts_with(std::string("Закачиваем СИМ N ") + GetParam().seemShown + "запись N " +
+                                        GetParam().recordShown + " - "));
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, SeemFieldTest,
@@ -190,28 +253,40 @@ TEST_F(SeemCommandsTest, UploadWritesTheRecordFromAFileOfItsLength)
     EXPECT_EQ(*phone.seemRecord(0x4C, 1), record(60, 99));
 }
 
-TEST_F(SeemCommandsTest, UploadEndsSilentlyOnWrongFiles)
+TEST_F(SeemCommandsTest, UploadEndsWithItsReasonOnWrongFiles)
 {
     phone.setSeemRecord(0x4C, 1, record(60, 1));
     pc.files["D:/long.seem"] = {record(61, 5), false};
     pc.files["D:/short.seem"] = {record(59, 5), false};
-    pc.files["D:/ro.seem"] = {record(60, 5), true};
-    const std::string line = "Закачиваем СИМ N 004cзапись N 0001";
-    for (const char* path : {"D:/long.seem", "D:/short.seem", "D:/ro.seem", "D:/missing.seem"}) {
+    pc.files["D:/busy.seem"] = {record(60, 5), true};
+    const std::string line = "Закачиваем СИМ N 004cзапись N 0001 - ";
+    const std::pair<const char*, std::string> cases[] = {
+        {"D:/long.seem", "Косяк!! Размер файла неправильный! В файле 61 байт, в записи 60\r\n"},
+        {"D:/short.seem", "Косяк!! Размер файла неправильный! В файле 59 байт, в записи 60\r\n"},
+        {"D:/busy.seem", "Косяк!! Не могу открыть файл!\r\n"},
+        {"D:/missing.seem", "Косяк!! Не могу открыть файл!\r\n"},
+    };
+    for (const auto& [path, reason] : cases) {
         sink.clear();
         uploadFrom("4c", "1", DialogChoice{path, "x"});
-        EXPECT_EQ(sink.text(), line) << path;
+        EXPECT_EQ(sink.text(), line + reason) << path;
     }
     sink.clear();
     uploadFrom("4c", "1", std::nullopt);
-    EXPECT_EQ(sink.text(), line);
+    EXPECT_EQ(sink.text(), line + "Отменено\r\n");
     EXPECT_EQ(*phone.seemRecord(0x4C, 1), record(60, 1));
+
+    sink.clear();
+    pc.files["D:/p.seem"] = {record(60, 7), false};
+    phone.injectFault({sim::Fault::OneByteAnswer, 2, 1}); // the write
+    uploadFrom("4c", "1", DialogChoice{"D:/p.seem", "p.seem"});
+    EXPECT_EQ(sink.text(), line + "Косяк!! Телефон запись не принял\r\n");
 }
 
 TEST_F(SeemCommandsTest, UploadOfAMissingRecordEndsBeforeTheDialog)
 {
     uploadFrom("4c", "9", DialogChoice{"D:/p.seem", "p.seem"});
-    EXPECT_EQ(sink.text(), "Закачиваем СИМ N 004cзапись N 0009");
+    EXPECT_EQ(sink.text(), "Закачиваем СИМ N 004cзапись N 0009 - Косяк!! Запись с телефона не читается\r\n");
     EXPECT_TRUE(dialogs.shown.empty());
 }
 

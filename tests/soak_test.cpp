@@ -101,6 +101,8 @@ std::string traceOf(const sim::FaultSpec& fault)
     case sim::Fault::StatusCountThree:
     case sim::Fault::UnplugMidRequest: return "CMD: Answer wait timeout!\r\n";
     case sim::Fault::ShortDriverRead: return "USB: Answer size invlid!\r\n";
+    case sim::Fault::StatusCountTwo:
+        return fault.value == 2 ? "CMD: Answer packet invalid!\r\n" : "";
     case sim::Fault::OneByteAnswer:
     case sim::Fault::OversizedAnswer: return ""; // well-formed answers: the services judge them
     }
@@ -333,10 +335,13 @@ protected:
             EXPECT_EQ(stored->content, data);
             return;
         }
-        // Silent by design: a cancelled dialog, and an upload that ends after
-        // the name (no list to bound it, or a write the phone refused).
+        // Only a cancelled dialog ends an upload without a reason; a failed
+        // one leaves no file behind unless the log says the phone kept a piece.
         const bool cancelled = cancel && !dialogs.shown.empty();
-        EXPECT_TRUE(cancelled || showsFailure(sink.text()) || sink.text().ends_with(title)) << sink.text();
+        EXPECT_TRUE(cancelled || showsFailure(sink.text())) << sink.text();
+        if (sink.text().find("обрывок") == std::string::npos) {
+            EXPECT_EQ(stored, nullptr) << "a failed upload left a file on the phone\n" << sink.text();
+        }
     }
 
     // The operator's source files are not kept between commands: the PC's
@@ -427,10 +432,11 @@ protected:
     {
         const bool thisRead = fault && tally.victimOpcode == kSeemReadOpcode && tally.victimData.size() == 8
                               && loadBe16(&tally.victimData[0]) == seem && loadBe16(&tally.victimData[2]) == record;
+        // A status byte alone carries no record: nothing is saved for it.
         if (thisRead && fault->fault == sim::Fault::OneByteAnswer)
-            return fault->value == 0 ? std::optional<Bytes>(Bytes{}) : std::nullopt;
+            return std::nullopt;
         const auto stored = seemsBefore.find({seem, record});
-        if (stored == seemsBefore.end())
+        if (stored == seemsBefore.end() || stored->second.empty())
             return std::nullopt;
         Bytes content = stored->second;
         if (thisRead && fault->fault == sim::Fault::OversizedAnswer)
@@ -446,7 +452,9 @@ protected:
         const std::string folder = "D:/seem" + std::to_string(below(2));
         dialogs.answers = {DialogChoice{folder + "/xxxx_yyyy.seem", "xxxx_yyyy.seem"}};
         seemsBefore = seemSnapshot();
-        EXPECT_TRUE(seems.downloadSeemRange());
+        // Records already saved in that folder, or refused by the PC, fail the command.
+        const bool result = seems.downloadSeemRange();
+        EXPECT_EQ(result, sink.text().find("Не сохранил ") == std::string::npos) << sink.text();
         EXPECT_TRUE(sink.text().ends_with("Done.\r\n"));
         seemFolder = folder;
     }

@@ -344,9 +344,10 @@ void Win32MainWindow::showAbout()
     MessageBoxW(dialog(), widen(aboutText()).c_str(), widen(aboutCaption()).c_str(), MB_OK);
 }
 
-bool Win32MainWindow::askYesNo(std::string_view caption, std::string_view question)
+bool Win32MainWindow::askYesNo(std::string_view caption, std::string_view question, DefaultButton defaultButton)
 {
-    return MessageBoxW(dialog(), widen(question).c_str(), widen(caption).c_str(), MB_YESNO) == IDYES;
+    const UINT style = MB_YESNO | (defaultButton == DefaultButton::No ? MB_DEFBUTTON2 : 0);
+    return MessageBoxW(dialog(), widen(question).c_str(), widen(caption).c_str(), style) == IDYES;
 }
 
 void Win32MainWindow::notifyConnection(int32_t connected)

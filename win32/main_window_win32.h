@@ -79,7 +79,7 @@ public:
     void setProgressRange(uint32_t low, uint32_t high) override;
     void setProgressPosition(uint32_t position) override;
     void showAbout() override;
-    bool askYesNo(std::string_view caption, std::string_view question) override;
+    bool askYesNo(std::string_view caption, std::string_view question, DefaultButton defaultButton) override;
     void notifyConnection(int32_t connected) override;
 
     // The dialog procedure's handlers, one per message.

@@ -17,22 +17,22 @@ class FakePcFiles : public PcFiles {
 public:
     struct Stored {
         std::vector<uint8_t> bytes;
-        bool readOnly = false;
+        bool heldByWriter = false; // another program has it open for writing
     };
 
     std::unique_ptr<PcFile> openExisting(const std::string& path) override
     {
         auto it = files.find(path);
-        if (it == files.end() || it->second.readOnly)
+        if (it == files.end() || it->second.heldByWriter)
             return nullptr;
-        return std::make_unique<File>(*this, it->second.bytes);
+        return std::make_unique<File>(*this, it->second.bytes, false);
     }
     std::unique_ptr<PcFile> createNew(const std::string& path) override
     {
         if (files.count(path) || failCreate)
             return nullptr;
         created.push_back(path);
-        return std::make_unique<File>(*this, files[path].bytes);
+        return std::make_unique<File>(*this, files[path].bytes, true);
     }
     void removeIncomplete(const std::string& path) override { files.erase(path); }
     void setCurrentDirectory(const std::string& folder) override { currentDirectory = folder; }
@@ -47,7 +47,11 @@ public:
 private:
     class File : public PcFile {
     public:
-        File(FakePcFiles& owner, std::vector<uint8_t>& bytes) : owner_(owner), bytes_(bytes) { ++owner_.openCount; }
+        File(FakePcFiles& owner, std::vector<uint8_t>& bytes, bool writable)
+            : owner_(owner), bytes_(bytes), writable_(writable)
+        {
+            ++owner_.openCount;
+        }
         ~File() override { --owner_.openCount; }
         std::optional<uint64_t> size() override { return bytes_.size(); }
         bool readAll(std::span<uint8_t> buffer) override
@@ -59,6 +63,8 @@ private:
         }
         bool writeAll(std::span<const uint8_t> data) override
         {
+            if (!writable_)
+                return false;
             // A failing disk takes part of the data, as a real one might.
             const size_t taken = owner_.failWrite ? data.size() / 2 : data.size();
             bytes_.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -68,6 +74,7 @@ private:
     private:
         FakePcFiles& owner_;
         std::vector<uint8_t>& bytes_;
+        bool writable_;
     };
 };
 

@@ -20,9 +20,10 @@ public:
     void setProgressRange(uint32_t low, uint32_t high) override { progress.push_back({"range", low, high}); }
     void setProgressPosition(uint32_t position) override { progress.push_back({"position", position, 0}); }
     void showAbout() override { ++aboutShown; }
-    bool askYesNo(std::string_view, std::string_view question) override
+    bool askYesNo(std::string_view, std::string_view question, DefaultButton defaultButton) override
     {
         questions.emplace_back(question);
+        defaultButtons.push_back(defaultButton);
         const bool answer = answers.empty() ? false : answers.front();
         if (!answers.empty())
             answers.erase(answers.begin());
@@ -44,6 +45,7 @@ public:
     int aboutShown = 0;
     std::vector<bool> answers;
     std::vector<std::string> questions;
+    std::vector<DefaultButton> defaultButtons;
     std::vector<int32_t> notifications;
 };
 
