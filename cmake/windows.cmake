@@ -6,7 +6,8 @@ add_library(p2k_win32 STATIC ${CMAKE_SOURCE_DIR}/link/usb_transport_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/phone_platform_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/clock_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/text_win32.cpp
-  ${CMAKE_SOURCE_DIR}/app/pc_files_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/app/pc_files_win32.cpp
+  ${CMAKE_SOURCE_DIR}/sim/folder_disk_win32.cpp)
 target_compile_options(p2k_win32 PRIVATE ${P2K_WARNINGS})
 target_link_libraries(p2k_win32 PUBLIC p2k_core setupapi advapi32 winmm shell32)
 
@@ -38,7 +39,8 @@ if(P2K_BUILD_TESTS)
 endif()
 
 # The command-line tool, on the phone maker's driver.
-add_executable(p2kfm-cli ${CMAKE_SOURCE_DIR}/cli/p2kfm_cli.cpp ${CMAKE_SOURCE_DIR}/cli/console_front_end.cpp
+add_executable(p2kfm-cli ${CMAKE_SOURCE_DIR}/cli/p2kfm_cli.cpp ${CMAKE_SOURCE_DIR}/cli/cli_arguments.cpp
+  ${CMAKE_SOURCE_DIR}/cli/console_front_end.cpp
   ${CMAKE_SOURCE_DIR}/cli/cli_platform_win32.cpp)
 target_compile_options(p2kfm-cli PRIVATE ${P2K_WARNINGS})
 target_link_libraries(p2kfm-cli PRIVATE p2k_win32)

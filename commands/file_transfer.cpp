@@ -10,7 +10,6 @@ namespace p2k {
 
 namespace {
 
-constexpr size_t kUploadPathChars = 127;
 constexpr uint32_t kLargestAttribute = 65536;
 
 // A zero-filled buffer of size bytes; false when memory is short.
