@@ -104,7 +104,10 @@ bool dropHexPrefix(std::string_view& text)
 
 std::string inQuotes(std::string_view text)
 {
-    return "'" + std::string(text) + "'";
+    std::string out(1, '\'');
+    out.append(text);
+    out += '\'';
+    return out;
 }
 
 // The next command-line word, given to an option as its value.
@@ -171,8 +174,11 @@ private:
     void checkCommand()
     {
         Options& o = result_.options;
-        if (o.command.empty())
-            return o.help ? void() : fail("no command given");
+        if (o.command.empty()) {
+            if (!o.help)
+                fail("no command given");
+            return;
+        }
         const Subcommand* command = findSubcommand(o.command);
         if (!command)
             return fail("unknown command " + o.command);

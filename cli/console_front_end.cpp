@@ -25,12 +25,12 @@ bool onTerminal(std::FILE* stream)
     return isatty(fileno(stream)) != 0;
 }
 
-std::string escapeControlBytes(std::string_view text)
+std::string escapeControlBytes(std::string_view text, bool keepLineFeeds)
 {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : text) {
-        if (c != '\n' && isControlByte(c)) {
+        if (isControlByte(c) && !(keepLineFeeds && c == '\n')) {
             out += "\\x";
             out += kDigits[c >> 4];
             out += kDigits[c & 0x0F];
@@ -66,7 +66,7 @@ void StreamLog::append(std::string_view utf8)
             text += utf8[i];
     }
     if (escapeControls_)
-        text = escapeControlBytes(text);
+        text = escapeControlBytes(text, true);
     if (!text.empty())
         lineOpen_ = text.back() != '\n';
     std::fwrite(text.data(), 1, text.size(), stream_);

@@ -12,9 +12,9 @@ namespace p2k::cli {
 // True when the stream is a terminal.
 bool onTerminal(std::FILE* stream);
 
-// Control bytes other than the line feed as \xNN, so that a phone name
-// cannot move a terminal's cursor or clear its screen.
-std::string escapeControlBytes(std::string_view text);
+// Control bytes as \xNN, so that a phone name cannot move a terminal's
+// cursor or clear its screen; line feeds stay when keepLineFeeds.
+std::string escapeControlBytes(std::string_view text, bool keepLineFeeds);
 
 // A name as one field of a tab-separated line: tab, line feed and backslash
 // become \t, \n and \\.

@@ -169,18 +169,23 @@ private:
     {
         if (!refresh())
             return false;
-        const bool terminal = onTerminal(stdout);
         if (!options_.tsv)
             std::printf("%10s %10s  %s\n", "size", "flags(hex)", "name");
         for (const MemoryFileList::Row& row : list_.rows) {
-            const std::string name = cp1251ToUtf8(row.name);
+            const std::string name = shown(cp1251ToUtf8(row.name));
             if (options_.tsv)
-                std::printf("%s\t%s\t%s\n", tsvField(name).c_str(), row.flags.c_str(), row.size.c_str());
+                std::printf("%s\t%s\t%s\n", name.c_str(), row.flags.c_str(), row.size.c_str());
             else
-                std::printf("%10s %10s  %s\n", row.size.c_str(), row.flags.c_str(),
-                            terminal ? escapeControlBytes(name).c_str() : name.c_str());
+                std::printf("%10s %10s  %s\n", row.size.c_str(), row.flags.c_str(), name.c_str());
         }
         return true;
+    }
+
+    // A name as the list shows it: one field of a line, harmless on a terminal.
+    std::string shown(const std::string& name) const
+    {
+        const std::string field = options_.tsv ? tsvField(name) : name;
+        return onTerminal(stdout) ? escapeControlBytes(field, false) : field;
     }
 
     // options_.replace is for the upload's rule on existing phone names.
