@@ -348,7 +348,7 @@ TEST_F(CliTest, UsageAndHelp)
 // folders of the test's own.
 TEST_F(CliTest, TheReadmeExamplesRun)
 {
-    std::ifstream readme(fs::path(__FILE__).parent_path().parent_path() / "README.md");
+    std::ifstream readme(fs::path(P2K_SOURCE_DIR) / "README.md");
     std::ofstream(dir / "song.mid") << "MThd";
     int examples = 0;
     for (std::string line; std::getline(readme, line);) {
