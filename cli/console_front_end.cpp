@@ -13,23 +13,70 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
+bool isControlByte(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+} // namespace
+
 bool onTerminal(std::FILE* stream)
 {
     return isatty(fileno(stream)) != 0;
 }
 
-} // namespace
+std::string escapeControlBytes(std::string_view text, bool keepLineFeeds)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        if (isControlByte(c) && !(keepLineFeeds && c == '\n')) {
+            out += "\\x";
+            out += kDigits[c >> 4];
+            out += kDigits[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string tsvField(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
 
 void StreamLog::append(std::string_view utf8)
 {
     // The program's lines end in CR LF; a terminal wants LF.
     std::string text;
-    for (char c : utf8) {
-        if (c != '\r')
-            text += c;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] != '\r' || i + 1 == utf8.size() || utf8[i + 1] != '\n')
+            text += utf8[i];
     }
+    if (escapeControls_)
+        text = escapeControlBytes(text, true);
+    if (!text.empty())
+        lineOpen_ = text.back() != '\n';
     std::fwrite(text.data(), 1, text.size(), stream_);
     std::fflush(stream_);
+}
+
+void StreamLog::endLine()
+{
+    if (lineOpen_)
+        append("\n");
 }
 
 void ConsoleWindow::setProgressRange(uint32_t low, uint32_t high)
@@ -67,8 +114,10 @@ bool ConsoleWindow::askYesNo(std::string_view, std::string_view question, Defaul
         return true;
     std::cerr << question << " [y/N] " << std::flush;
     std::string answer;
-    if (!std::getline(std::cin, answer))
+    if (!std::getline(std::cin, answer)) {
+        std::cerr << "\n"; // no answer: the question's line still wants its end
         return false;
+    }
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 

@@ -9,14 +9,31 @@
 
 namespace p2k::cli {
 
-// The log as it happens, UTF-8, on one of the standard streams.
+// True when the stream is a terminal.
+bool onTerminal(std::FILE* stream);
+
+// Control bytes as \xNN, so that a phone name cannot move a terminal's
+// cursor or clear its screen; line feeds stay when keepLineFeeds.
+std::string escapeControlBytes(std::string_view text, bool keepLineFeeds);
+
+// A name as one field of a tab-separated line: tab, line feed and backslash
+// become \t, \n and \\.
+std::string tsvField(std::string_view text);
+
+// The log as it happens, UTF-8, on one of the standard streams; on a
+// terminal with its control bytes escaped.
 class StreamLog : public LogSink {
 public:
-    explicit StreamLog(std::FILE* stream) : stream_(stream) {}
+    explicit StreamLog(std::FILE* stream) : StreamLog(stream, onTerminal(stream)) {}
+    StreamLog(std::FILE* stream, bool escapeControls) : stream_(stream), escapeControls_(escapeControls) {}
     void append(std::string_view utf8) override;
+    // Ends the last line if a text left it open.
+    void endLine();
 
 private:
     std::FILE* stream_;
+    bool escapeControls_;
+    bool lineOpen_ = false;
 };
 
 // The window without a screen: fields in memory, a progress bar on a

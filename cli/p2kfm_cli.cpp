@@ -1,12 +1,16 @@
 // p2kfm-cli: the program's commands from a shell, on a real phone or on the
-// demo phone. It prints the program's own log texts as they happen and exits
-// 0 when the command went through, 1 when it did not.
+// demo phone. It prints the program's own log texts as they happen, ends every
+// failure with a line "p2kfm-cli: ..." that says what failed, and exits with
+// one of the codes of ExitCode.
 
 #include "core/cp1251.h"
 #include "app/phone_commands.h"
-#include "cli/console_front_end.h"
+#include "cli/cli_arguments.h"
 #include "cli/cli_platform.h"
+#include "cli/console_front_end.h"
 #include "commands/memory_file_list.h"
+#include "commands/pc_names.h"
+#include "commands/seem_commands.h"
 #include "link/test_command_channel.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_folder.h"
@@ -14,8 +18,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -32,113 +36,15 @@ void onInterrupt(int)
     std::signal(SIGINT, SIG_DFL);
 }
 
-struct Options {
-    bool demo = false;
-    std::string demoDir;
-    bool trace = false;
-    bool tsv = false;
-    bool yes = false;
-    bool replace = false;
-    bool help = false;
-    std::string to = ".";
-    std::string as;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-struct Subcommand {
-    const char* usage;
-    const char* help;
-    size_t minArgs;
-    size_t maxArgs;
-};
-
-const std::map<std::string, Subcommand> kSubcommands = {
-    {"list", {"list [--tsv]", "Lists the phone's files; --tsv prints name, flags (hex) and size per line.", 0, 0}},
-    {"get", {"get NAME... [--to DIR]", "Copies phone files into DIR (default: here); never overwrites.", 1, 9999}},
-    {"put", {"put FILE [--as PREFIX] [--replace]",
-             "Copies FILE to the phone as PREFIX followed by its name; a file of that name is replaced only "
-             "with --replace.",
-             1, 1}},
-    {"rm", {"rm NAME... [--yes]", "Deletes phone files, asking for each unless --yes.", 1, 9999}},
-    {"chattr", {"chattr VALUE NAME...", "Gives phone files the attributes VALUE (decimal, at most 65536).", 2, 9999}},
-    {"volume", {"volume", "Shows the volume name and its free space.", 0, 0}},
-    {"seem-get", {"seem-get FROM TO [--to DIR]", "Saves SEEM records FROM..TO (hex) as ssss_rrrr.seem files.", 2, 2}},
-    {"seem-put", {"seem-put SEEM REC FILE", "Writes SEEM record REC of SEEM (hex) from FILE.", 3, 3}},
-    {"restart", {"restart", "Restarts the phone.", 0, 0}},
-    {"suspend", {"suspend", "Puts the phone to sleep.", 0, 0}},
-    {"update-ringtones", {"update-ringtones", "Patches the profiles, deletes MyToneDB.db and restarts.", 0, 0}},
-};
-
-void printUsage(std::FILE* out)
+// Phone names on the command line are UTF-8 (checked by the parser); the
+// phone wants its code page.
+std::vector<std::string> phoneNames(std::vector<std::string>::const_iterator first,
+                                    std::vector<std::string>::const_iterator last)
 {
-    std::fputs("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] COMMAND [ARGS]\n\n"
-               "  --demo          use the built-in demo phone (in memory)\n"
-               "  --demo-dir DIR  use a demo phone kept in DIR between runs\n"
-               "  --trace         print every USB control transfer in hex on standard error\n\n"
-               "commands:\n",
-               out);
-    for (const auto& [name, sub] : kSubcommands)
-        std::fprintf(out, "  %-28s %s\n", sub.usage, sub.help);
-    std::fputs("\n'p2kfm-cli COMMAND --help' shows one command.\n", out);
-}
-
-// Parses the command line; false (with a message) when it makes no sense.
-bool parse(const std::vector<std::string>& argv, Options& options)
-{
-    for (size_t i = 1; i < argv.size(); ++i) {
-        const std::string& arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argv.size())
-                return false;
-            into = argv[++i];
-            return true;
-        };
-        if (arg == "--demo") {
-            options.demo = true;
-        } else if (arg == "--demo-dir") {
-            if (!value(options.demoDir))
-                return false;
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--tsv") {
-            options.tsv = true;
-        } else if (arg == "--yes") {
-            options.yes = true;
-        } else if (arg == "--replace") {
-            options.replace = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--to") {
-            if (!value(options.to))
-                return false;
-        } else if (arg == "--as") {
-            if (!value(options.as))
-                return false;
-        } else if (arg.starts_with("--")) {
-            std::cerr << "p2kfm-cli: unknown option " << arg << "\n";
-            return false;
-        } else if (options.command.empty()) {
-            options.command = arg;
-        } else {
-            options.args.push_back(arg);
-        }
-    }
-    return true;
-}
-
-// Phone names on the command line are UTF-8; the phone wants its code page.
-bool phoneNames(const std::vector<std::string>& utf8Names, std::vector<std::string>& names)
-{
-    for (const std::string& name : utf8Names) {
-        const std::optional<std::string> converted = utf8ToCp1251(name);
-        if (!converted) {
-            std::cerr << "p2kfm-cli: " << name << ": the phone's code page cannot carry this name\n";
-            return false;
-        }
-        names.push_back(*converted);
-    }
-    return true;
+    std::vector<std::string> names;
+    for (auto name = first; name != last; ++name)
+        names.push_back(utf8ToCp1251(*name).value_or(""));
+    return names;
 }
 
 // The phone the command talks to, and whatever keeps it alive.
@@ -146,33 +52,22 @@ class PhoneConnection {
 public:
     PhoneConnection(const Options& options, OperatorLog& log) : options_(options), log_(log) {}
 
-    std::unique_ptr<UsbTransport> open()
+    // Null, with the reason in error when there is one to give.
+    std::unique_ptr<UsbTransport> open(std::string& error)
     {
         if (!options_.demoDir.empty()) {
-            std::string error;
-            phone_ = sim::openDemoFolder(cliClock(), options_.demoDir, error);
-            if (!phone_)
-                std::cerr << "p2kfm-cli: " << error << "\n";
-            return phone_ ? phone_->open() : nullptr;
+            folder_ = sim::DemoFolder::open(cliClock(), *disk_, options_.demoDir, error);
+            return folder_ ? folder_->phone().open() : nullptr;
         }
         if (options_.demo) {
-            phone_ = sim::makeDemoPhone(cliClock());
-            return phone_->open();
+            demoPhone_ = sim::makeDemoPhone(cliClock());
+            return demoPhone_->open();
         }
         return openRealPhone();
     }
 
     // Keeps what the command changed on a demo phone in its folder.
-    bool save()
-    {
-        if (options_.demoDir.empty() || !phone_)
-            return true;
-        std::string error;
-        if (sim::saveDemoFolder(*phone_, options_.demoDir, error))
-            return true;
-        std::cerr << "p2kfm-cli: " << error << "\n";
-        return false;
-    }
+    bool save(std::string& error) { return !folder_ || folder_->save(error); }
 
 private:
     std::unique_ptr<UsbTransport> openRealPhone()
@@ -188,7 +83,9 @@ private:
 
     const Options& options_;
     OperatorLog& log_;
-    std::unique_ptr<sim::SimulatedPhone> phone_;
+    std::unique_ptr<sim::FolderDisk> disk_ = sim::makeFolderDisk();
+    std::unique_ptr<sim::DemoFolder> folder_;
+    std::unique_ptr<sim::SimulatedPhone> demoPhone_;
     std::unique_ptr<PhonePlatform> platform_;
 };
 
@@ -205,10 +102,17 @@ public:
 
     int run()
     {
-        std::unique_ptr<UsbTransport> device = connection_.open();
+        if (targetFolderMissing())
+            return finish();
+        std::string error;
+        std::unique_ptr<UsbTransport> device = connection_.open(error);
         if (!device) {
-            log_.appendLog("Тело не в коннекте\r\n");
-            return 1;
+            if (error.empty()) {
+                log_.appendLog("Тело не в коннекте\r\n");
+                error = "no phone found";
+            }
+            reasons_.push_back(error);
+            return finish();
         }
         if (options_.trace) {
             device = std::make_unique<TracingTransport>(
@@ -216,68 +120,115 @@ public:
         }
         link_.attach(std::move(device));
         std::signal(SIGINT, onInterrupt);
-        const bool ok = runCommand();
+        if (!runCommand() && reasons_.empty())
+            reasons_.push_back(options_.command + ": " + findSubcommand(options_.command)->failure);
         window_.finishProgress();
         if (interruptRequested.load())
-            std::cerr << "p2kfm-cli: interrupted\n";
+            reasons_.push_back("interrupted");
         link_.release();
-        return connection_.save() && ok ? 0 : 1;
+        if (!connection_.save(error))
+            reasons_.push_back(error);
+        return finish();
     }
 
 private:
+    // Checked before the phone is touched: the commands would only find out file by file.
+    bool targetFolderMissing()
+    {
+        std::error_code code;
+        const bool writesThere = options_.command == "get" || options_.command == "seem-get";
+        if (!writesThere || std::filesystem::is_directory(std::filesystem::u8path(options_.to), code))
+            return false;
+        reasons_.push_back(options_.to + ": no such folder");
+        return true;
+    }
+
+    // Ends an unfinished log line, then gives every reason on a line of its own.
+    int finish()
+    {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            reasons_.push_back("cannot write to standard output");
+        logStream_.endLine();
+        for (const std::string& reason : reasons_)
+            std::cerr << "p2kfm-cli: " << reason << "\n";
+        return reasons_.empty() ? kExitDone : kExitFailed;
+    }
+
     bool refresh() { return commands_.listView().refreshFileList(window_); }
 
-    bool selectNamed(const std::vector<std::string>& utf8Names)
+    bool selectNamed(const std::vector<std::string>& names)
     {
-        std::vector<std::string> names;
-        if (!phoneNames(utf8Names, names) || !refresh())
+        if (!refresh())
             return false;
-        const std::vector<std::string> missing = list_.select(names);
-        for (const std::string& name : missing)
-            std::cerr << "p2kfm-cli: " << cp1251ToUtf8(name) << ": no such file on the phone\n";
-        return missing.empty();
+        for (const std::string& name : list_.select(names))
+            reasons_.push_back(cp1251ToUtf8(name) + ": no such file on the phone");
+        return reasons_.empty();
     }
 
     bool list()
     {
         if (!refresh())
             return false;
+        if (!options_.tsv)
+            std::printf("%10s %10s  %s\n", "size", "flags(hex)", "name");
         for (const MemoryFileList::Row& row : list_.rows) {
-            const std::string name = cp1251ToUtf8(row.name);
+            const std::string name = shown(cp1251ToUtf8(row.name));
             if (options_.tsv)
                 std::printf("%s\t%s\t%s\n", name.c_str(), row.flags.c_str(), row.size.c_str());
             else
-                std::printf("%10s %8s  %s\n", row.size.c_str(), row.flags.c_str(), name.c_str());
+                std::printf("%10s %10s  %s\n", row.size.c_str(), row.flags.c_str(), name.c_str());
         }
         return true;
     }
 
+    // A name as the list shows it: one field of a line, harmless on a terminal.
+    std::string shown(const std::string& name) const
+    {
+        const std::string field = options_.tsv ? tsvField(name) : name;
+        return onTerminal(stdout) ? escapeControlBytes(field, false) : field;
+    }
+
+    // A phone file of the same name is replaced only when asked for.
     bool put()
     {
+        using ExistingName = FileTransferCommands::ExistingName;
         dialogs_.openPath = options_.args[0];
         window_.setFieldText(control::kUploadPath, options_.as);
-        using ExistingName = FileTransferCommands::ExistingName;
-        return refresh() &&
-               commands_.files().uploadFile(options_.replace ? ExistingName::Replace : ExistingName::Refuse);
+        if (refresh() && commands_.files().uploadFile(options_.replace ? ExistingName::Replace : ExistingName::Refuse))
+            return true;
+        explainLongPhoneName();
+        return false;
+    }
+
+    // The upload ends silently on a name longer than the phone's name field.
+    void explainLongPhoneName()
+    {
+        const std::optional<std::string> name = utf8ToCp1251(options_.as + std::string(lastPartOf(options_.args[0])));
+        const size_t limit = commands_.fileSystem().nameFieldSize();
+        if (name && limit != 0 && name->size() > limit) {
+            reasons_.push_back("put: the phone name has " + std::to_string(name->size())
+                               + " characters; this phone takes at most " + std::to_string(limit));
+        }
     }
 
     bool chattr()
     {
-        window_.setFieldText(control::kAttributes, options_.args[0]);
-        return selectNamed({options_.args.begin() + 1, options_.args.end()}) && commands_.files().changeAttributes();
+        window_.setFieldText(control::kAttributes, std::to_string(options_.attributes));
+        return selectNamed(phoneNames(options_.args.begin() + 1, options_.args.end()))
+               && commands_.files().changeAttributes();
     }
 
     bool seemGet()
     {
-        window_.setFieldText(control::kSeemRangeStart, options_.args[0]);
-        window_.setFieldText(control::kSeemRangeEnd, options_.args[1]);
+        window_.setFieldText(control::kSeemRangeStart, hex4(options_.seemFirst));
+        window_.setFieldText(control::kSeemRangeEnd, hex4(options_.seemLast));
         return commands_.seem().downloadSeemRange();
     }
 
     bool seemPut()
     {
-        window_.setFieldText(control::kSeemNumber, options_.args[0]);
-        window_.setFieldText(control::kSeemRecord, options_.args[1]);
+        window_.setFieldText(control::kSeemNumber, hex4(options_.seem));
+        window_.setFieldText(control::kSeemRecord, hex4(options_.record));
         dialogs_.openPath = options_.args[2];
         return commands_.seem().uploadSeemRecord();
     }
@@ -285,14 +236,15 @@ private:
     bool runCommand()
     {
         const std::string& c = options_.command;
+        const std::vector<std::string>& args = options_.args;
         if (c == "list")
             return list();
         if (c == "get")
-            return selectNamed(options_.args) && commands_.files().downloadSelectedFiles();
+            return selectNamed(phoneNames(args.begin(), args.end())) && commands_.files().downloadSelectedFiles();
         if (c == "put")
             return put();
         if (c == "rm")
-            return selectNamed(options_.args) && commands_.files().deleteSelectedFiles();
+            return selectNamed(phoneNames(args.begin(), args.end())) && commands_.files().deleteSelectedFiles();
         if (c == "chattr")
             return chattr();
         if (c == "volume") {
@@ -323,7 +275,16 @@ private:
     PcFiles& pcFiles_ = *pcFilesOwner_;
     int32_t autoRefresh_ = 0;
     PhoneCommands commands_;
+    std::vector<std::string> reasons_;
 };
+
+// Usage on standard error, the command's own when it is known, then the reason.
+int refuse(const ParseResult& parsed)
+{
+    printUsage(stderr, parsed.options.command);
+    std::cerr << "p2kfm-cli: " << parsed.error << "\n";
+    return kExitUsage;
+}
 
 } // namespace
 } // namespace p2k::cli
@@ -332,30 +293,15 @@ int main(int argc, char** argv)
 {
     using namespace p2k::cli;
     prepareConsole();
-    Options options;
-    if (!parse(utf8Arguments(argc, argv), options)) {
-        printUsage(stderr);
-        return 1;
-    }
-    if (options.command.empty()) {
-        printUsage(options.help ? stdout : stderr);
-        return options.help ? 0 : 1;
-    }
-    const auto sub = kSubcommands.find(options.command);
-    if (sub == kSubcommands.end()) {
-        std::cerr << "p2kfm-cli: unknown command " << options.command << "\n";
-        printUsage(stderr);
-        return 1;
-    }
+    ParseResult parsed = parseArguments(utf8Arguments(argc, argv));
+    if (!parsed.error.empty())
+        return refuse(parsed);
+    Options& options = parsed.options;
     if (options.help) {
-        std::printf("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] %s\n  %s\n", sub->second.usage,
-                    sub->second.help);
-        return 0;
+        printUsage(stdout, options.command);
+        return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
     }
-    if (options.args.size() < sub->second.minArgs || options.args.size() > sub->second.maxArgs) {
-        std::fprintf(stderr, "usage: p2kfm-cli %s\n", sub->second.usage);
-        return 1;
-    }
+    makePathsAbsolute(options);
     Tool tool(options);
     return tool.run();
 }

@@ -10,7 +10,6 @@ namespace p2k {
 
 namespace {
 
-constexpr size_t kUploadPathChars = 127;
 constexpr uint32_t kLargestAttribute = 65536;
 constexpr const char* kPhoneOpenRefused = " - Косяк!! Телефон не открыл файл\r\n";
 

@@ -15,6 +15,9 @@
 
 namespace p2k {
 
+// The most characters the upload path field (1017) holds.
+inline constexpr size_t kUploadPathChars = 127;
+
 // What the file commands work with, all owned by the application.
 struct FileCommandContext {
     MainWindow& window;

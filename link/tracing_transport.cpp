@@ -1,5 +1,7 @@
 #include "link/tracing_transport.h"
 
+#include "link/byte_order.h"
+
 #include <algorithm>
 
 namespace p2k {
@@ -14,6 +16,15 @@ void appendHex(std::string& line, std::span<const uint8_t> bytes)
         line += kDigits[b >> 4];
         line += kDigits[b & 0x0F];
     }
+}
+
+// What goes on the wire after the setup block: wLength bytes, whatever else
+// the request buffer holds.
+std::span<const uint8_t> dataStage(std::span<const uint8_t> afterSetup, std::span<const uint8_t> setup)
+{
+    if (setup.size() < usb::kSetupSize)
+        return afterSetup;
+    return afterSetup.first(std::min<size_t>(loadLe16(&setup[6]), afterSetup.size()));
 }
 
 const char* outcomeText(TransferOutcome outcome)
@@ -47,7 +58,7 @@ std::string formatTransfer(std::span<const uint8_t> input, std::span<const uint8
         line += ' ';
         line += outcomeText(result.outcome);
     } else if (!isIn) {
-        appendHex(line, input.subspan(setupSize));
+        appendHex(line, dataStage(input.subspan(setupSize), input.first(setupSize)));
     } else if (const size_t end = std::min(result.outputBytes, output.size()); end < usb::kDriverPrefixSize) {
         line += " short driver output:";
         appendHex(line, output.first(end));

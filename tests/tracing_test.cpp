@@ -38,6 +38,13 @@ TEST_F(TracingTest, WriteShowsSetupThenTheBytesSent)
     EXPECT_EQ(lines[0], "OUT 41 02 00 00 08 00 08 00 | 00 01 00 4a");
 }
 
+TEST_F(TracingTest, WriteShowsOnlyTheWLengthBytesThatGoOnTheWire)
+{
+    scripted->queue(writeAccepted());
+    send({0x41, 0x02, 0, 0, 0x08, 0, 0x03, 0, 0x00, 0x01, 0x00, 0x4a, 0xEE});
+    EXPECT_EQ(lines.at(0), "OUT 41 02 00 00 08 00 03 00 | 00 01 00");
+}
+
 TEST_F(TracingTest, ReadShowsWhatThePhoneSentWithoutTheDriverPrefix)
 {
     scripted->queue(rawReply({0x00, 0x01, 0x00, 0x0a}));
