@@ -1,0 +1,107 @@
+// p2kfm-cli, unmodified, through the real libusb against an emulated phone.
+
+#include "tests/usb_emulation/emulated_usb.h"
+
+#include "link/clock.h"
+#include "sim/demo_phone.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace p2k::emu {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> trace; // the --trace lines of standard error
+};
+
+std::string contentOf(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> traceLinesOf(const std::string& err)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("OUT ") || line.starts_with("IN "))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+class CliOverLibusbTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!preloadActive())
+            GTEST_SKIP() << "umockdev's preload is not active, so libusb cannot be given an emulated phone";
+        bus_.emplace();
+    }
+
+    // Runs the tool with the arguments (no shell quoting: plain words only).
+    CliRun cli(const std::string& args)
+    {
+        const fs::path out = dir / "stdout";
+        const fs::path err = dir / "stderr";
+        const std::string command = std::string(P2KFM_CLI) + " " + args + " >" + out.string() + " 2>" + err.string()
+                                    + " </dev/null";
+        const int raw = std::system(command.c_str());
+        CliRun run;
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.out = contentOf(out);
+        run.err = contentOf(err);
+        run.trace = traceLinesOf(run.err);
+        return run;
+    }
+
+    // The same transfers in the same order; on a difference, the first one.
+    static void expectSameTransfers(const std::vector<WireTransfer>& wire, const std::vector<std::string>& trace)
+    {
+        EXPECT_EQ(wire.size(), trace.size());
+        for (size_t i = 0; i < std::min(wire.size(), trace.size()); ++i) {
+            if (wire[i].traceLine != trace[i]) {
+                ADD_FAILURE() << "transfer " << i << " differs\n wire:  " << wire[i].traceLine.substr(0, 200)
+                              << "\n trace: " << trace[i].substr(0, 200);
+                return;
+            }
+        }
+    }
+
+    test::TempFolder temp;
+    const fs::path dir = temp.path();
+    std::unique_ptr<sim::SimulatedPhone> phone = sim::makeDemoPhone(systemClock());
+    std::optional<EmulatedBus> bus_;
+};
+
+TEST_F(CliOverLibusbTest, ListsThePhoneAndTheWireCarriesWhatTheTraceShows)
+{
+    DeviceLayout layout = phoneInCommandMode();
+    layout.modemPort = false;
+    EmulatedDevice& device = bus_->plugIn(layout, phone.get());
+    const CliRun run = cli("--trace list");
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Получаю список файлов... ok\nНайдено файлов:33\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("      1024        0  /a/mobile/picture/Thumb.bmp\n"), std::string::npos) << run.out;
+    const std::vector<WireTransfer> wire = device.takeWire();
+    ASSERT_FALSE(wire.empty());
+    expectSameTransfers(wire, run.trace);
+    EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>{8});
+    EXPECT_TRUE(phone->violations().empty());
+}
+
+} // namespace
+} // namespace p2k::emu
