@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include <filesystem>
 #include <fstream>
@@ -89,9 +94,7 @@ protected:
 
 TEST_F(CliOverLibusbTest, ListsThePhoneAndTheWireCarriesWhatTheTraceShows)
 {
-    DeviceLayout layout = phoneInCommandMode();
-    layout.modemPort = false;
-    EmulatedDevice& device = bus_->plugIn(layout, phone.get());
+    EmulatedDevice& device = bus_->plugIn(phoneInCommandMode(), phone.get());
     const CliRun run = cli("--trace list");
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Получаю список файлов... ok\nНайдено файлов:33\n"), std::string::npos) << run.out;
@@ -101,6 +104,41 @@ TEST_F(CliOverLibusbTest, ListsThePhoneAndTheWireCarriesWhatTheTraceShows)
     expectSameTransfers(wire, run.trace);
     EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>{8});
     EXPECT_TRUE(phone->violations().empty());
+}
+
+// What arrives on the PC side of a port within timeoutMs (real time).
+std::string readPort(int fd, size_t count, int timeoutMs)
+{
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (text.size() < count && std::chrono::steady_clock::now() < deadline) {
+        pollfd port{fd, POLLIN, 0};
+        if (::poll(&port, 1, 100) != 1)
+            continue;
+        char buffer[64];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0)
+            text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+TEST_F(CliOverLibusbTest, PhoneInModemModeIsSwitchedAndFoundUnderItsNewAddress)
+{
+    EmulatedDevice& modem = bus_->plugIn(phoneInModemMode());
+    const int port = bus_->modemMasterFd(modem);
+    ASSERT_GE(port, 0);
+    auto run = std::async(std::launch::async, [this] { return cli("list"); });
+
+    EXPECT_EQ(readPort(port, 11, 10000), "at+mode=8\r\n");
+    bus_->unplug(modem);
+    EmulatedDevice& device = bus_->plugIn(phoneInCommandMode(), phone.get());
+
+    const CliRun result = run.get();
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("Найдено файлов:33\n"), std::string::npos) << result.out;
+    EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>{8});
+    EXPECT_EQ(modem.exclusiveOpens(), 1);
 }
 
 } // namespace

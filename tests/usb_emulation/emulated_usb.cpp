@@ -133,6 +133,8 @@ EmulatedDevice& EmulatedBus::plugIn(const DeviceLayout& layout, sim::SimulatedPh
     // The handler first, so that the node answers from the moment it appears.
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, device->nodePath().c_str(), device->handler(), &error)
+        || (layout.modemPort
+            && !umockdev_testbed_attach_ioctl(testbed_, device->ttyNode().c_str(), device->ttyHandler(), &error))
         || !umockdev_testbed_add_from_string(testbed_, device->record().c_str(), &error)) {
         std::fprintf(stderr, "umockdev: %s\n", error ? error->message : "failed");
         g_clear_error(&error);
@@ -142,9 +144,16 @@ EmulatedDevice& EmulatedBus::plugIn(const DeviceLayout& layout, sim::SimulatedPh
     return *devices_.back();
 }
 
+// Children first: the testbed keeps their links otherwise, and the device
+// could not come back in the same socket.
 void EmulatedBus::unplug(EmulatedDevice& device)
 {
     umockdev_testbed_uevent(testbed_, device.sysPath().c_str(), "remove");
+    if (device.layout().modemPort) {
+        umockdev_testbed_remove_device(testbed_, device.ttyPath().c_str());
+        umockdev_testbed_remove_device(testbed_, device.interfacePath().c_str());
+        umockdev_testbed_detach_ioctl(testbed_, device.ttyNode().c_str(), nullptr);
+    }
     umockdev_testbed_remove_device(testbed_, device.sysPath().c_str());
     device.goAway();
     umockdev_testbed_detach_ioctl(testbed_, device.nodePath().c_str(), nullptr);
@@ -152,7 +161,7 @@ void EmulatedBus::unplug(EmulatedDevice& device)
 
 int EmulatedBus::modemMasterFd(const EmulatedDevice& device)
 {
-    return umockdev_testbed_get_dev_fd(testbed_, ("/dev/ttyACM" + std::to_string(device.address())).c_str());
+    return umockdev_testbed_get_dev_fd(testbed_, device.ttyNode().c_str());
 }
 
 // ---- one device -----------------------------------------------------------------------
@@ -183,15 +192,18 @@ struct EmulatedDevice::Urb {
 };
 
 EmulatedDevice::EmulatedDevice(const DeviceLayout& layout, sim::SimulatedPhone* phone, uint8_t address)
-    : layout_(layout), phone_(phone), address_(address), handler_(umockdev_ioctl_base_new())
+    : layout_(layout), phone_(phone), address_(address), handler_(umockdev_ioctl_base_new()),
+      ttyHandler_(umockdev_ioctl_base_new())
 {
     if (phone_)
         phoneHandle_ = phone_->open();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedDevice::onIoctl), this);
+    g_signal_connect(ttyHandler_, "handle-ioctl", G_CALLBACK(&EmulatedDevice::onTtyIoctl), this);
 }
 
 EmulatedDevice::~EmulatedDevice()
 {
+    g_object_unref(ttyHandler_);
     g_object_unref(handler_);
 }
 
@@ -205,6 +217,21 @@ std::string EmulatedDevice::nodePath() const
     char path[32];
     std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03u", address_);
     return path;
+}
+
+std::string EmulatedDevice::interfacePath() const
+{
+    return sysPath() + "/1-" + std::to_string(layout_.port) + ":1.0";
+}
+
+std::string EmulatedDevice::ttyPath() const
+{
+    return interfacePath() + "/tty/ttyACM" + std::to_string(address_);
+}
+
+std::string EmulatedDevice::ttyNode() const
+{
+    return "/dev/ttyACM" + std::to_string(address_);
 }
 
 std::string EmulatedDevice::record() const
@@ -224,7 +251,8 @@ std::string EmulatedDevice::record() const
     text += "\nP: " + interfacePath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\n"
             + "A: bInterfaceNumber=00\\n\nA: bInterfaceClass=02\\n\n";
     text += "\nP: " + interfacePath + "/tty/" + tty + "\nN: " + tty + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty
-            + "\nA: dev=166:" + std::to_string(address_) + "\\n\n";
+            + "\nL: device=../../../1-" + std::to_string(layout_.port) + ":1.0\nA: dev=166:" + std::to_string(address_)
+            + "\\n\n";
     return text;
 }
 
@@ -244,6 +272,12 @@ std::vector<uint8_t> EmulatedDevice::stringsRead() const
 {
     const std::lock_guard lock(mutex_);
     return stringsRead_;
+}
+
+int EmulatedDevice::exclusiveOpens() const
+{
+    const std::lock_guard lock(mutex_);
+    return exclusiveOpens_;
 }
 
 void EmulatedDevice::holdCommandTransfer(int n)
@@ -272,6 +306,19 @@ void EmulatedDevice::goAway()
 gboolean EmulatedDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
 {
     return static_cast<EmulatedDevice*>(self)->handle(client);
+}
+
+// The port is a pty, which answers the terminal requests itself; TIOCEXCL
+// is one umockdev does not pass on.
+gboolean EmulatedDevice::onTtyIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
+{
+    if (umockdev_ioctl_client_get_request(client) != TIOCEXCL)
+        return FALSE;
+    auto& device = *static_cast<EmulatedDevice*>(self);
+    const std::lock_guard lock(device.mutex_);
+    ++device.exclusiveOpens_;
+    umockdev_ioctl_client_complete(client, 0, 0);
+    return TRUE;
 }
 
 // Runs on umockdev's thread: answers at once, never waits.

@@ -94,11 +94,17 @@ public:
     std::string sysPath() const;  // "/sys/devices/.../1-2"
     std::string nodePath() const; // "/dev/bus/usb/001/005"
     std::string record() const;   // the umockdev record that creates it
+    // Its modem port's entries (when it has one), children first.
+    std::string ttyPath() const;
+    std::string interfacePath() const;
+    std::string ttyNode() const; // "/dev/ttyACM5"
 
     // Transfers to the command interface since the last call.
     std::vector<WireTransfer> takeWire();
     std::vector<uint8_t> claimedInterfaces() const;
     std::vector<uint8_t> stringsRead() const;
+    // The modem port was made exclusive (TIOCEXCL) this many times.
+    int exclusiveOpens() const;
 
     // Holds the n-th command-interface transfer from now (1 = the next) unanswered.
     void holdCommandTransfer(int n);
@@ -106,12 +112,14 @@ public:
     bool waitUntilHeld(int timeoutMs);
 
     UMockdevIoctlBase* handler() const { return handler_; }
+    UMockdevIoctlBase* ttyHandler() const { return ttyHandler_; }
 
 private:
     friend class EmulatedBus;
     struct Urb;
 
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
+    static gboolean onTtyIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     gboolean handle(UMockdevIoctlClient* client);
     void claim(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
@@ -127,6 +135,7 @@ private:
     std::unique_ptr<UsbTransport> phoneHandle_;
     uint8_t address_;
     UMockdevIoctlBase* handler_;
+    UMockdevIoctlBase* ttyHandler_;
 
     mutable std::mutex mutex_;
     std::condition_variable held_;
@@ -136,6 +145,7 @@ private:
     std::vector<uint8_t> claimed_;
     std::vector<uint8_t> stringsRead_;
     int holdCountdown_ = 0;
+    int exclusiveOpens_ = 0;
     bool gone_ = false;
 };
 
