@@ -226,6 +226,7 @@ std::unique_ptr<UsbTransport> SimulatedPhone::open()
     settleRestart();
     if (!commandInterfaceUp())
         return nullptr;
+    lastSequence_.reset(); // a new host counts from 1 again
     return std::make_unique<SimTransport>(self_, attachmentId_);
 }
 

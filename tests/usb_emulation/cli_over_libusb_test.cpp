@@ -92,18 +92,58 @@ protected:
     std::optional<EmulatedBus> bus_;
 };
 
-TEST_F(CliOverLibusbTest, ListsThePhoneAndTheWireCarriesWhatTheTraceShows)
+std::vector<uint8_t> bytesIn(const fs::path& path)
+{
+    const std::string content = contentOf(path);
+    return {content.begin(), content.end()};
+}
+
+// A demo session, one tool run per command against the same phone: every
+// opcode crosses the real libusb, and the wire carries what the trace shows.
+TEST_F(CliOverLibusbTest, DemoSessionRunsEveryCommandThroughTheRealLibusb)
 {
     EmulatedDevice& device = bus_->plugIn(phoneInCommandMode(), phone.get());
-    const CliRun run = cli("--trace list");
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("Получаю список файлов... ok\nНайдено файлов:33\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("      1024        0  /a/mobile/picture/Thumb.bmp\n"), std::string::npos) << run.out;
-    const std::vector<WireTransfer> wire = device.takeWire();
-    ASSERT_FALSE(wire.empty());
-    expectSameTransfers(wire, run.trace);
-    EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>{8});
-    EXPECT_TRUE(phone->violations().empty());
+    fs::create_directories(dir / "out");
+    std::ofstream(dir / "song.mid", std::ios::binary) << "MThd-some-song";
+    const std::vector<uint8_t> profiles = *phone->seemRecord(0x004c, 0x0001);
+    std::vector<uint8_t> changed = profiles;
+    changed[0] ^= 0xFF;
+    std::ofstream(dir / "p.seem", std::ios::binary).write(reinterpret_cast<const char*>(changed.data()), 60);
+    const std::string out = (dir / "out").string();
+
+    struct Step {
+        std::string args;
+        std::string expectedOut; // a piece of standard output
+    };
+    const Step steps[] = {
+        {"list", "Получаю список файлов... ok\nНайдено файлов:33\n"},
+        {"volume", "Name: /a\nСвободного места еще: 1800КБ\n"},
+        {"get /a/mobile/picture/Thumb.bmp --to " + out, ""},
+        {"put " + (dir / "song.mid").string() + " --as /a/mobile/audio/", ""},
+        {"chattr 3 /a/mobile/audio/song.mid", ""},
+        {"rm --yes /a/mobile/audio/Alarm.mid", ""},
+        {"seem-get 4c 4c --to " + out, "Скачиваем СИМ из 004c to 004c\nПагодь пару минут...\nDone.\n"},
+        {"seem-put 4c 1 " + (dir / "p.seem").string(), "Закачиваем СИМ N 004cзапись N 0001 ok\n"},
+        {"suspend", ""},
+        {"restart", ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args);
+        const CliRun run = cli("--trace " + step.args);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find(step.expectedOut), std::string::npos) << run.out;
+        expectSameTransfers(device.takeWire(), run.trace);
+    }
+
+    EXPECT_EQ(bytesIn(dir / "out" / "Thumb.bmp"), phone->findFile("/a/mobile/picture/Thumb.bmp")->content);
+    ASSERT_NE(phone->findFile("/a/mobile/audio/song.mid"), nullptr);
+    EXPECT_EQ(phone->findFile("/a/mobile/audio/song.mid")->attributes, 3u);
+    EXPECT_EQ(phone->findFile("/a/mobile/audio/Alarm.mid"), nullptr);
+    EXPECT_EQ(bytesIn(dir / "out" / "004c_0001.seem"), profiles);
+    EXPECT_EQ(*phone->seemRecord(0x004c, 0x0001), changed);
+    EXPECT_EQ(phone->restartCount(), 1);
+    EXPECT_EQ(phone->violations(), std::vector<std::string>{});
+    EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>(std::size(steps), 8));
 }
 
 // What arrives on the PC side of a port within timeoutMs (real time).

@@ -195,8 +195,6 @@ EmulatedDevice::EmulatedDevice(const DeviceLayout& layout, sim::SimulatedPhone* 
     : layout_(layout), phone_(phone), address_(address), handler_(umockdev_ioctl_base_new()),
       ttyHandler_(umockdev_ioctl_base_new())
 {
-    if (phone_)
-        phoneHandle_ = phone_->open();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedDevice::onIoctl), this);
     g_signal_connect(ttyHandler_, "handle-ioctl", G_CALLBACK(&EmulatedDevice::onTtyIoctl), this);
 }
@@ -371,6 +369,9 @@ void EmulatedDevice::claim(UMockdevIoctlClient* client)
     std::memcpy(&value, number->data, sizeof value);
     g_object_unref(number);
     claimed_.push_back(static_cast<uint8_t>(value));
+    // Each claim is a new host program, as far as the phone can tell.
+    if (phone_ && value == layout_.commandInterface)
+        phoneHandle_ = phone_->open();
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
