@@ -378,6 +378,18 @@ TEST_F(LibusbTransportTest, InRequestAsksNoMoreThanTheOutputHoldsAndNeverWritesP
     EXPECT_TRUE(std::all_of(buffer.begin() + 7, buffer.end(), [](uint8_t b) { return b == 0xEE; }));
 }
 
+TEST_F(LibusbTransportTest, DataReadAsksForAtMost4096Bytes)
+{
+    transportOn(8);
+    std::array<uint8_t, usb::kDriverOutputSize> output{};
+    for (const uint16_t wLength : {4096, 4097}) {
+        device.replies.push_back(sends(Bytes(4096, 0x55)));
+        const TransferResult result = transfer(setupBlock(0xC1, 0x01, 1, wLength) + Bytes{0}, output);
+        EXPECT_EQ(device.transfers.back().length, 4096u);
+        EXPECT_EQ(result.outputBytes, 4100u);
+    }
+}
+
 TEST_F(LibusbTransportTest, OutputWithoutRoomForThePrefixFailsUnsent)
 {
     transportOn(8);

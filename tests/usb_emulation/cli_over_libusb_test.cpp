@@ -146,6 +146,28 @@ TEST_F(CliOverLibusbTest, DemoSessionRunsEveryCommandThroughTheRealLibusb)
     EXPECT_EQ(device.claimedInterfaces(), std::vector<uint8_t>(std::size(steps), 8));
 }
 
+// The phone leaves while a data read is on the wire: the read fails at once
+// (not after its 40 s), and the tool ends with the list command's own
+// summary after the transport's texts.
+TEST_F(CliOverLibusbTest, UnplugMidTransferFailsTheRequestAtOnce)
+{
+    EmulatedDevice& device = bus_->plugIn(phoneInCommandMode(), phone.get());
+    device.holdCommandTransfer(3); // write, status poll, then the data read
+    const auto start = std::chrono::steady_clock::now();
+    auto run = std::async(std::launch::async, [this] { return cli("list"); });
+    ASSERT_TRUE(device.waitUntilHeld(10000));
+
+    bus_->unplug(device);
+    const CliRun result = run.get();
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Получаю список файлов...USB: IO Failed!\nCMD: Data read fail!\n"
+                          "Блин, чета пошло не так.. не получилось, короче..\n")
+        << result.err;
+    EXPECT_EQ(result.err, "");
+}
+
 // What arrives on the PC side of a port within timeoutMs (real time).
 std::string readPort(int fd, size_t count, int timeoutMs)
 {

@@ -167,6 +167,7 @@ int EmulatedBus::modemMasterFd(const EmulatedDevice& device)
 // ---- one device -----------------------------------------------------------------------
 
 struct EmulatedDevice::Urb {
+    const UMockdevIoctlClient* client = nullptr;
     UMockdevIoctlData* urb = nullptr;    // the client's struct usbdevfs_urb
     UMockdevIoctlData* buffer = nullptr; // setup block, then the data stage
     ~Urb()
@@ -296,7 +297,7 @@ void EmulatedDevice::goAway()
     gone_ = true;
     for (auto& urb : holding_) {
         urb->finish(-ENODEV, 0);
-        done_.push_back(std::move(urb));
+        done_[urb->client].push_back(std::move(urb));
     }
     holding_.clear();
 }
@@ -382,6 +383,7 @@ void EmulatedDevice::submit(UMockdevIoctlClient* client)
         return;
     }
     auto urb = std::make_unique<Urb>();
+    urb->client = client;
     urb->urb = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb), nullptr);
     const usbdevfs_urb fields = urbOf(urb->urb);
     if (fields.type != USBDEVFS_URB_TYPE_CONTROL || fields.buffer_length < static_cast<int>(kSetup)) {
@@ -398,19 +400,20 @@ void EmulatedDevice::submit(UMockdevIoctlClient* client)
         held_.notify_all();
     } else {
         answerControl(*urb);
-        done_.push_back(std::move(urb));
+        done_[client].push_back(std::move(urb));
     }
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
 void EmulatedDevice::reap(UMockdevIoctlClient* client)
 {
-    if (done_.empty()) {
+    std::deque<std::unique_ptr<Urb>>& done = done_[client];
+    if (done.empty()) {
         umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
         return;
     }
-    const std::unique_ptr<Urb> urb = std::move(done_.front());
-    done_.pop_front();
+    const std::unique_ptr<Urb> urb = std::move(done.front());
+    done.pop_front();
     UMockdevIoctlData* pointer =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), nullptr);
     umockdev_ioctl_data_set_ptr(pointer, 0, urb->urb);
@@ -424,13 +427,15 @@ void EmulatedDevice::discard(UMockdevIoctlClient* client)
     gulong address = 0;
     std::memcpy(&address, arg->data, sizeof address);
     const auto held = std::find_if(holding_.begin(), holding_.end(),
-                                   [address](const auto& urb) { return urb->urb->client_addr == address; });
+                                   [client, address](const auto& urb) {
+                                       return urb->client == client && urb->urb->client_addr == address;
+                                   });
     if (held == holding_.end()) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
     (*held)->finish(-ENOENT, 0);
-    done_.push_back(std::move(*held));
+    done_[client].push_back(std::move(*held));
     holding_.erase(held);
     umockdev_ioctl_client_complete(client, 0, 0);
 }

@@ -139,7 +139,9 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable held_;
-    std::deque<std::unique_ptr<Urb>> done_;
+    // Finished URBs wait for their own client (one per open node): libusb
+    // reaps every open handle, and must get only the URBs it submitted there.
+    std::map<const UMockdevIoctlClient*, std::deque<std::unique_ptr<Urb>>> done_;
     std::vector<std::unique_ptr<Urb>> holding_;
     std::vector<WireTransfer> wire_;
     std::vector<uint8_t> claimed_;
