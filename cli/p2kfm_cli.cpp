@@ -7,12 +7,14 @@
 #include "cli/console_front_end.h"
 #include "cli/cli_platform.h"
 #include "commands/memory_file_list.h"
+#include "link/phone_wait.h"
 #include "link/test_command_channel.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_folder.h"
 #include "sim/demo_phone.h"
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <iostream>
 #include <map>
@@ -39,6 +41,7 @@ struct Options {
     bool tsv = false;
     bool yes = false;
     bool help = false;
+    uint32_t waitSeconds = 10;
     std::string to = ".";
     std::string as;
     std::string command;
@@ -68,15 +71,27 @@ const std::map<std::string, Subcommand> kSubcommands = {
 
 void printUsage(std::FILE* out)
 {
-    std::fputs("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] COMMAND [ARGS]\n\n"
+    std::fputs("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] [--wait SECONDS] COMMAND [ARGS]\n\n"
                "  --demo          use the built-in demo phone (in memory)\n"
                "  --demo-dir DIR  use a demo phone kept in DIR between runs\n"
-               "  --trace         print every USB control transfer in hex on standard error\n\n"
+               "  --trace         print every USB control transfer in hex on standard error\n"
+               "  --wait SECONDS  wait up to SECONDS for the phone (default 10; 0: look once)\n\n"
                "commands:\n",
                out);
     for (const auto& [name, sub] : kSubcommands)
         std::fprintf(out, "  %-28s %s\n", sub.usage, sub.help);
     std::fputs("\n'p2kfm-cli COMMAND --help' shows one command.\n", out);
+}
+
+// Whole seconds, at most an hour.
+bool parseWait(const std::string& text, uint32_t& seconds)
+{
+    constexpr uint32_t kMaxWaitSeconds = 3600;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size() && seconds <= kMaxWaitSeconds)
+        return true;
+    std::cerr << "p2kfm-cli: --wait takes whole seconds from 0 to " << kMaxWaitSeconds << "\n";
+    return false;
 }
 
 // Parses the command line; false (with a message) when it makes no sense.
@@ -103,6 +118,10 @@ bool parse(const std::vector<std::string>& argv, Options& options)
             options.yes = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--wait") {
+            std::string seconds;
+            if (!value(seconds) || !parseWait(seconds, options.waitSeconds))
+                return false;
         } else if (arg == "--to") {
             if (!value(options.to))
                 return false;
@@ -172,12 +191,13 @@ private:
     std::unique_ptr<UsbTransport> openRealPhone()
     {
         platform_ = makeCliPlatform(log_, cliClock());
-        std::string port;
-        if (platform_->findModemPort(port) == 0) {
-            platform_->switchToCommandMode(port);
-            cliClock().sleepMs(kAfterModemSwitchMs);
-        }
-        return platform_->findPhone().device;
+        WaitStatus status;
+        FoundPhone found = waitForPhone(*platform_, cliClock(), options_.waitSeconds * 1000,
+                                        [&status](uint32_t leftMs) { status.show(leftMs); });
+        status.end();
+        if (!found.device)
+            std::cerr << "p2kfm-cli: no phone found within " << options_.waitSeconds << " s\n";
+        return std::move(found.device);
     }
 
     const Options& options_;

@@ -149,6 +149,12 @@ TEST_F(CliTest, UsageAndHelp)
     EXPECT_NE(help.out.find("get NAME... [--to DIR]"), std::string::npos);
     EXPECT_EQ(cli("--demo seem-get 4c").status, 1);
     EXPECT_EQ(cli("--demo get 歌.mid").status, 1);
+    for (const char* wait : {"x", "-1", "3601", "1.5", ""}) {
+        const CliRun bad = cli(std::string("--demo --wait '") + wait + "' volume", true);
+        EXPECT_EQ(bad.status, 1) << wait;
+        EXPECT_NE(bad.out.find("p2kfm-cli: --wait takes whole seconds from 0 to 3600\n"), std::string::npos) << wait;
+    }
+    EXPECT_EQ(cli("--demo --wait 3600 volume").status, 0);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -166,6 +167,29 @@ TEST_F(CliOverLibusbTest, UnplugMidTransferFailsTheRequestAtOnce)
                           "Блин, чета пошло не так.. не получилось, короче..\n")
         << result.err;
     EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliOverLibusbTest, WaitsForAPhoneAttachedAfterTheStart)
+{
+    auto run = std::async(std::launch::async, [this] { return cli("--wait 10 volume"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    bus_->plugIn(phoneInCommandMode(), phone.get());
+
+    const CliRun result = run.get();
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("Name: /a\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.err, ""); // not a terminal: no status line
+}
+
+TEST_F(CliOverLibusbTest, WithoutAPhoneWaitZeroLooksOnceAndSaysSo)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun result = cli("--wait 0 list");
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Тело не в коннекте\n");
+    EXPECT_EQ(result.err, "p2kfm-cli: no phone found within 0 s\n");
 }
 
 // What arrives on the PC side of a port within timeoutMs (real time).
