@@ -55,6 +55,7 @@ constexpr OptionSpec kOptions[] = {
     {"--demo", &Options::demo, nullptr, nullptr},
     {"--demo-dir", nullptr, &Options::demoDir, nullptr},
     {"--trace", &Options::trace, nullptr, nullptr},
+    {"--wait", nullptr, &Options::wait, nullptr},
     {"--help", &Options::help, nullptr, nullptr},
     {"-h", &Options::help, nullptr, nullptr},
     {"--tsv", &Options::tsv, nullptr, "list"},
@@ -200,6 +201,8 @@ private:
     void checkArguments()
     {
         Options& o = result_.options;
+        if (!o.wait.empty())
+            number(parseWaitSeconds, o.wait, "--wait", kWaitForm, o.waitSeconds);
         if (o.command == "seem-get") {
             number(parseSeemNumber, o.args[0], "FROM", kSeemForm, o.seemFirst);
             number(parseSeemNumber, o.args[1], "TO", kSeemForm, o.seemLast);
@@ -221,6 +224,7 @@ private:
     static constexpr const char* kSeemForm = "a SEEM number of 1 to 4 hex digits (optional 0x)";
     static constexpr const char* kRecordForm = "a record number from 1 to fffe in hex (optional 0x)";
     static constexpr const char* kAttributesForm = "a number from 0 to 65536 (decimal, or hex with 0x)";
+    static constexpr const char* kWaitForm = "whole seconds from 0 to 3600";
 
     void number(std::optional<uint32_t> (*parse)(std::string_view), const std::string& text, const char* name,
                 const char* form, uint32_t& into)
@@ -307,6 +311,13 @@ std::optional<uint32_t> parseRecordNumber(std::string_view text)
     return record;
 }
 
+std::optional<uint32_t> parseWaitSeconds(std::string_view text)
+{
+    constexpr uint32_t kMaxWaitSeconds = 3600;
+    const std::optional<uint32_t> seconds = digits(text, 10, 4);
+    return seconds && *seconds <= kMaxWaitSeconds ? seconds : std::nullopt;
+}
+
 std::optional<uint32_t> parseAttributes(std::string_view text)
 {
     // Long enough for 0x10000 and 65536 with leading zeros, short enough never to overflow.
@@ -325,10 +336,11 @@ void printUsage(std::FILE* out, std::string_view commandName)
                      command->help);
         return;
     }
-    std::fputs("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] COMMAND [ARGS] [--] [ARGS]\n\n"
+    std::fputs("usage: p2kfm-cli [--demo | --demo-dir DIR] [--trace] [--wait SECONDS] COMMAND [ARGS] [--] [ARGS]\n\n"
                "  --demo          use the built-in demo phone (in memory)\n"
                "  --demo-dir DIR  use a demo phone kept in DIR between runs\n"
                "  --trace         print every USB control transfer in hex on standard error\n"
+               "  --wait SECONDS  wait up to SECONDS for a real phone (default 10; 0: look once)\n"
                "  --              ends the options: what follows are arguments\n\n"
                "commands:\n",
                out);

@@ -28,6 +28,7 @@ struct Options {
     bool help = false;
     std::string to = ".";
     std::string as;
+    std::string wait;
     std::string command;
     std::vector<std::string> args;
 
@@ -37,6 +38,7 @@ struct Options {
     uint32_t seem = 0; // seem-put
     uint32_t record = 0;
     uint32_t attributes = 0; // chattr
+    uint32_t waitSeconds = 10; // how long a real phone is waited for
 };
 
 struct Subcommand {
@@ -71,5 +73,6 @@ void printUsage(std::FILE* out, std::string_view command);
 std::optional<uint32_t> parseSeemNumber(std::string_view text); // 1 to 4 hex digits, optional 0x
 std::optional<uint32_t> parseRecordNumber(std::string_view text); // the same, 1 to 0xfffe
 std::optional<uint32_t> parseAttributes(std::string_view text); // decimal or 0x hex, 0 to 65536
+std::optional<uint32_t> parseWaitSeconds(std::string_view text); // decimal, 0 to 3600
 
 } // namespace p2k::cli

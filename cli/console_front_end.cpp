@@ -96,6 +96,21 @@ void ConsoleWindow::setProgressPosition(uint32_t position)
     barShown_ = true;
 }
 
+void WaitStatus::show(uint32_t leftMs)
+{
+    if (!onTerminal(stderr))
+        return;
+    std::fprintf(stderr, "\rp2kfm-cli: waiting for the phone, %u s left ", (leftMs + 999) / 1000);
+    shown_ = true;
+}
+
+void WaitStatus::end()
+{
+    if (shown_)
+        std::fputs("\r\033[K", stderr);
+    shown_ = false;
+}
+
 void ConsoleWindow::finishProgress()
 {
     if (barShown_)

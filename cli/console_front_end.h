@@ -64,6 +64,17 @@ private:
     bool barShown_ = false;
 };
 
+// One status line while the tool waits for the phone, on a terminal only.
+class WaitStatus {
+public:
+    void show(uint32_t leftMs);
+    // Clears the line, if one is shown.
+    void end();
+
+private:
+    bool shown_ = false;
+};
+
 // Dialogs answered by the command line: the open dialog picks the file
 // given, the save dialog puts the proposed name into the folder given.
 class ArgumentDialogs : public FileDialogs {

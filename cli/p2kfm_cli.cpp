@@ -11,12 +11,14 @@
 #include "commands/memory_file_list.h"
 #include "commands/pc_names.h"
 #include "commands/seem_commands.h"
+#include "link/phone_wait.h"
 #include "link/test_command_channel.h"
 #include "link/tracing_transport.h"
 #include "sim/demo_folder.h"
 #include "sim/demo_phone.h"
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -73,12 +75,13 @@ private:
     std::unique_ptr<UsbTransport> openRealPhone()
     {
         platform_ = makeCliPlatform(log_, cliClock());
-        std::string port;
-        if (platform_->findModemPort(port) == 0) {
-            platform_->switchToCommandMode(port);
-            cliClock().sleepMs(kAfterModemSwitchMs);
-        }
-        return platform_->findPhone().device;
+        WaitStatus status;
+        FoundPhone found = waitForPhone(*platform_, cliClock(), options_.waitSeconds * 1000,
+                                        [&status](uint32_t leftMs) { status.show(leftMs); });
+        status.end();
+        if (!found.device)
+            std::cerr << "p2kfm-cli: no phone found within " << options_.waitSeconds << " s\n";
+        return std::move(found.device);
     }
 
     const Options& options_;

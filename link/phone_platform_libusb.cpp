@@ -1,5 +1,6 @@
 #include "link/phone_platform_libusb.h"
 
+#include "core/operator_log.h"
 #include "link/byte_order.h"
 #include "link/interface_name.h"
 #include "link/usb_transport_libusb.h"
@@ -48,6 +49,12 @@ DescriptorRequest descriptorRequestOn(UsbDeviceHandle& handle)
     };
 }
 
+// The same socket and the same enumeration.
+bool isSameDevice(const UsbDeviceInfo& a, const UsbDeviceInfo& b)
+{
+    return a.location == b.location && a.address == b.address;
+}
+
 } // namespace
 
 std::string usbInterfacePath(const UsbDeviceInfo& device, uint8_t interfaceNumber)
@@ -68,11 +75,17 @@ LibusbPlatform::LibusbPlatform(std::unique_ptr<UsbBus> bus, std::unique_ptr<Seri
 
 int LibusbPlatform::findModemPort(std::string& portName)
 {
+    const std::vector<UsbDeviceInfo> devices = bus_->devices(kPhoneVendorId);
     for (const AcmPort& port : ports_->acmPorts()) {
-        if (port.vendorId == kPhoneVendorId) {
-            portName = std::string(kDeviceDir) + port.name;
-            return 0;
-        }
+        if (port.vendorId != kPhoneVendorId)
+            continue;
+        const auto device = std::find_if(devices.begin(), devices.end(), [&port](const UsbDeviceInfo& device) {
+            return device.location.bus == port.bus && device.address == port.address;
+        });
+        if (device == devices.end() || carriesCommandInterface(*device))
+            continue;
+        portName = std::string(kDeviceDir) + port.name;
+        return 0;
     }
     return -1;
 }
@@ -93,7 +106,9 @@ void LibusbPlatform::switchToCommandMode(const std::string& portName)
 
 FoundPhone LibusbPlatform::findPhone()
 {
-    for (const UsbDeviceInfo& device : bus_->devices(kPhoneVendorId)) {
+    const std::vector<UsbDeviceInfo> devices = bus_->devices(kPhoneVendorId);
+    forgetAbsentDevices(devices);
+    for (const UsbDeviceInfo& device : devices) {
         if (FoundPhone found = openCommandInterface(device); found.device)
             return found;
     }
@@ -107,22 +122,69 @@ FoundPhone LibusbPlatform::openCommandInterface(const UsbDeviceInfo& device)
     std::unique_ptr<UsbDeviceHandle> handle = bus_->open(device);
     if (!handle)
         return {};
+    MemoryLogSink failures;
+    OperatorLog log(&failures);
     for (const UsbInterfaceInfo& interface : device.interfaces) {
-        if (!isNamedCommandInterface(*handle, interface) || handle->claimInterface(interface.number) != LIBUSB_SUCCESS)
+        if (!isNamedCommandInterface(*handle, interface, log)
+            || handle->claimInterface(interface.number) != LIBUSB_SUCCESS)
             continue;
         std::string path = usbInterfacePath(device, interface.number);
         watched_ = Watched{path, device};
         return {std::make_unique<LibusbTransport>(std::move(handle), interface.number), std::move(path)};
     }
+    reportOnce(device, failures.text());
     return {};
 }
 
-bool LibusbPlatform::isNamedCommandInterface(UsbDeviceHandle& handle, const UsbInterfaceInfo& interface)
+// A device that cannot be opened cannot be told apart, and is not taken for
+// a phone in modem mode either.
+bool LibusbPlatform::carriesCommandInterface(const UsbDeviceInfo& device)
 {
-    // An interface without a name string cannot be the command interface.
-    if (interface.nameIndex == 0)
+    const std::unique_ptr<UsbDeviceHandle> handle = bus_->open(device);
+    if (!handle)
+        return true;
+    MemoryLogSink failures;
+    OperatorLog log(&failures);
+    const bool carries = std::any_of(device.interfaces.begin(), device.interfaces.end(),
+                                     [&](const UsbInterfaceInfo& interface) {
+                                         return isNamedCommandInterface(*handle, interface, log);
+                                     });
+    reportOnce(device, failures.text());
+    return carries;
+}
+
+// The interface's own name string decides when it can be read. A
+// vendor-specific interface without one, or whose read fails, is asked for
+// string 2, where the phone maker's driver looks.
+bool LibusbPlatform::isNamedCommandInterface(UsbDeviceHandle& handle, const UsbInterfaceInfo& interface,
+                                             OperatorLog& log)
+{
+    const DescriptorRequest request = descriptorRequestOn(handle);
+    std::string name;
+    if (interface.nameIndex != 0 && readInterfaceName(request, interface.nameIndex, log, name))
+        return isCommandInterfaceName(name);
+    if (interface.interfaceClass != kVendorSpecificClass || interface.nameIndex == kInterfaceNameIndex)
         return false;
-    return hasCommandInterfaceName(descriptorRequestOn(handle), interface.nameIndex, log_);
+    return hasCommandInterfaceName(request, kInterfaceNameIndex, log);
+}
+
+void LibusbPlatform::reportOnce(const UsbDeviceInfo& device, const std::string& text)
+{
+    if (text.empty() || std::any_of(reported_.begin(), reported_.end(), [&device](const UsbDeviceInfo& reported) {
+            return isSameDevice(reported, device);
+        }))
+        return;
+    reported_.push_back(device);
+    log_.appendLog(text);
+}
+
+// A device that left and came back is a new device, logged anew.
+void LibusbPlatform::forgetAbsentDevices(const std::vector<UsbDeviceInfo>& present)
+{
+    std::erase_if(reported_, [&present](const UsbDeviceInfo& reported) {
+        return std::none_of(present.begin(), present.end(),
+                            [&reported](const UsbDeviceInfo& device) { return isSameDevice(reported, device); });
+    });
 }
 
 void LibusbPlatform::waitForRemoval(const std::string& devicePath, std::stop_token stop)
@@ -140,9 +202,8 @@ void LibusbPlatform::waitForRemoval(const std::string& devicePath, std::stop_tok
 bool LibusbPlatform::isPresent(const UsbDeviceInfo& device)
 {
     const std::vector<UsbDeviceInfo> present = bus_->devices(device.vendorId);
-    return std::any_of(present.begin(), present.end(), [&device](const UsbDeviceInfo& other) {
-        return other.location == device.location && other.address == device.address;
-    });
+    return std::any_of(present.begin(), present.end(),
+                       [&device](const UsbDeviceInfo& other) { return isSameDevice(other, device); });
 }
 
 void LibusbPlatform::pollUntilGone(const UsbDeviceInfo& device, const std::stop_token& stop)

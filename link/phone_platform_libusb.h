@@ -32,7 +32,9 @@ class LibusbPlatform : public PhonePlatform {
 public:
     LibusbPlatform(std::unique_ptr<UsbBus> bus, std::unique_ptr<SerialPorts> ports, OperatorLog& log, Clock& clock);
 
-    // "/dev/ttyACMn" of the first ttyACM port on one of the maker's devices.
+    // "/dev/ttyACMn" of the first ttyACM port on one of the maker's devices
+    // that lacks the command interface: a phone already in command mode is
+    // not sent the mode switch again.
     int findModemPort(std::string& portName) override;
     void switchToCommandMode(const std::string& portName) override;
     // Claims the matched interface; the path is usbInterfacePath's.
@@ -48,7 +50,10 @@ private:
     };
 
     FoundPhone openCommandInterface(const UsbDeviceInfo& device);
-    bool isNamedCommandInterface(UsbDeviceHandle& handle, const UsbInterfaceInfo& interface);
+    bool carriesCommandInterface(const UsbDeviceInfo& device);
+    bool isNamedCommandInterface(UsbDeviceHandle& handle, const UsbInterfaceInfo& interface, OperatorLog& log);
+    void reportOnce(const UsbDeviceInfo& device, const std::string& text);
+    void forgetAbsentDevices(const std::vector<UsbDeviceInfo>& present);
     bool isPresent(const UsbDeviceInfo& device);
     void pollUntilGone(const UsbDeviceInfo& device, const std::stop_token& stop);
 
@@ -57,6 +62,9 @@ private:
     OperatorLog& log_;
     Clock& clock_;
     std::optional<Watched> watched_;
+    // Devices whose name reads have failed and been logged: a device that
+    // keeps failing is logged once, not on every search.
+    std::vector<UsbDeviceInfo> reported_;
 };
 
 // The platform over the real bus and ports.

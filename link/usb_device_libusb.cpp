@@ -3,6 +3,8 @@
 #include "link/byte_order.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -99,7 +102,7 @@ void readActiveConfiguration(libusb_device* device, UsbDeviceInfo& info)
         if (interface.num_altsetting < 1)
             continue;
         const libusb_interface_descriptor& first = interface.altsetting[0];
-        info.interfaces.push_back({first.bInterfaceNumber, first.iInterface});
+        info.interfaces.push_back({first.bInterfaceNumber, first.iInterface, first.bInterfaceClass});
     }
     libusb_free_config_descriptor(config);
 }
@@ -280,19 +283,47 @@ std::optional<unsigned> acmNumber(std::string_view name)
     return number;
 }
 
-// The port's device is a USB interface; its parent, the USB device, holds the
-// vendor id as hex text.
-std::optional<uint16_t> vendorOfPort(const std::string& name)
+// A number that sysfs keeps as text in a file; 0 when it cannot be read.
+unsigned numberIn(const std::filesystem::path& file, int base)
 {
-    std::ifstream file(std::string(kTtyClassDir) + "/" + name + "/device/../idVendor");
+    std::ifstream in(file);
     std::string text;
-    if (!(file >> text))
-        return std::nullopt;
-    uint16_t vendor = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), vendor, 16);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return vendor;
+    unsigned number = 0;
+    if (!(in >> text))
+        return 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
+    return error == std::errc() && end == text.data() + text.size() ? number : 0;
+}
+
+// The port's device is a USB interface; its parent, the USB device, holds the
+// vendor id (hex), the bus number and the address (decimal).
+AcmPort describePort(std::string name)
+{
+    AcmPort port{std::move(name), std::nullopt, 0, 0};
+    std::error_code error;
+    const std::filesystem::path interface =
+        std::filesystem::canonical(std::filesystem::path(kTtyClassDir) / port.name / "device", error);
+    if (error)
+        return port;
+    const std::filesystem::path device = interface.parent_path();
+    if (const unsigned vendor = numberIn(device / "idVendor", 16); vendor != 0 && vendor <= 0xFFFF)
+        port.vendorId = static_cast<uint16_t>(vendor);
+    const unsigned bus = numberIn(device / "busnum", 10);
+    const unsigned address = numberIn(device / "devnum", 10);
+    if (bus <= 0xFF && address <= 0xFF) {
+        port.bus = static_cast<uint8_t>(bus);
+        port.address = static_cast<uint8_t>(address);
+    }
+    return port;
+}
+
+bool waitWritable(int fd, std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return false;
+    pollfd port{fd, POLLOUT, 0};
+    return ::poll(&port, 1, static_cast<int>(left.count())) == 1 && (port.revents & POLLOUT) != 0;
 }
 
 class PosixSerialPort : public SerialPort {
@@ -309,15 +340,21 @@ private:
     int fd_;
 };
 
+// The port is non-blocking: a full output queue is waited out for what is
+// left of the time-out, never longer.
 bool PosixSerialPort::write(std::span<const uint8_t> bytes)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPortWriteTimeoutMs);
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<size_t>(written));
+            continue;
+        }
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || !waitWritable(fd_, deadline))
             return false;
-        bytes = bytes.subspan(static_cast<size_t>(written));
     }
     return true;
 }
@@ -359,10 +396,8 @@ std::vector<AcmPort> SysfsSerialPorts::acmPorts()
     }
     std::sort(numbered.begin(), numbered.end());
     std::vector<AcmPort> ports;
-    for (auto& [number, name] : numbered) {
-        std::optional<uint16_t> vendor = vendorOfPort(name);
-        ports.push_back({std::move(name), vendor});
-    }
+    for (auto& [number, name] : numbered)
+        ports.push_back(describePort(std::move(name)));
     return ports;
 }
 
@@ -371,6 +406,10 @@ std::unique_ptr<SerialPort> SysfsSerialPorts::open(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
     makeRaw(fd);
     return std::make_unique<PosixSerialPort>(fd);
 }

@@ -32,7 +32,11 @@ struct UsbLocation {
 struct UsbInterfaceInfo {
     uint8_t number = 0;    // bInterfaceNumber
     uint8_t nameIndex = 0; // iInterface: the string descriptor naming it; 0 for none
+    uint8_t interfaceClass = 0; // bInterfaceClass
 };
+
+// bInterfaceClass of an interface whose protocol only its maker knows.
+inline constexpr uint8_t kVendorSpecificClass = 0xFF;
 
 // A present device as the bus lists it, without opening it.
 struct UsbDeviceInfo {
@@ -97,18 +101,23 @@ public:
     virtual DepartureWait waitForDeparture(const UsbDeviceInfo& device, std::stop_token stop) = 0;
 };
 
-// A ttyACM port (a USB modem's serial port) and the vendor of the USB device
-// it belongs to.
+// A ttyACM port (a USB modem's serial port) and the USB device it belongs to.
 struct AcmPort {
-    std::string name;                  // "ttyACM0"
+    std::string name;                 // "ttyACM0"
     std::optional<uint16_t> vendorId; // none when it cannot be read
+    uint8_t bus = 0;                  // the device's bus and address; 0 when they cannot be read
+    uint8_t address = 0;
 };
+
+// How long a port may take to accept what is written to it.
+inline constexpr int kPortWriteTimeoutMs = 1000;
 
 // An open serial port, closed on destruction.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
-    // True when all of bytes were written.
+    // True when all of bytes were written within kPortWriteTimeoutMs; a
+    // port that stops taking bytes fails instead of blocking.
     virtual bool write(std::span<const uint8_t> bytes) = 0;
     // Takes whatever has arrived, up to into.size() bytes, without waiting;
     // the count taken.
@@ -122,7 +131,8 @@ public:
     // The present ttyACM ports, in the order of their numbers. Does not block.
     virtual std::vector<AcmPort> acmPorts() = 0;
     // Opens a port ("/dev/ttyACM0") for raw, non-blocking I/O without making
-    // it the controlling terminal; null on failure.
+    // it the controlling terminal, and exclusively, so that no other program
+    // opens it while the text goes out; null on failure.
     virtual std::unique_ptr<SerialPort> open(const std::string& path) = 0;
 };
 

@@ -9,6 +9,9 @@ namespace p2k {
 namespace {
 
 constexpr uint8_t kDirectionIn = 0x80;
+// The most one control transfer carries on Linux: libusb refuses more before
+// anything is sent, and usbfs would too.
+constexpr size_t kMaxControlData = 4096;
 
 } // namespace
 
@@ -63,7 +66,11 @@ TransferResult LibusbTransport::transferIn(const UsbControlSetup& setup, size_t 
 {
     if (output.size() < usb::kDriverPrefixSize)
         return TransferResult{};
-    const size_t room = std::min(length, output.size() - usb::kDriverPrefixSize);
+    // A data read may ask for more (2n + s + 4), but one queued answer is
+    // s + 6 bytes: asking for at most 4096 carries every answer of up to 4090
+    // bytes whole, and takes a larger one off the phone, cut short, where
+    // the channel's length check refuses it, rather than leaving it queued.
+    const size_t room = std::min({length, output.size() - usb::kDriverPrefixSize, kMaxControlData});
     const int result = device_->controlTransfer(setup, output.subspan(usb::kDriverPrefixSize, room), timeoutMs);
     const TransferOutcome outcome = transferOutcomeOf(result);
     if (outcome != TransferOutcome::Done)

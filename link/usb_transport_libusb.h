@@ -22,8 +22,9 @@ TransferOutcome transferOutcomeOf(int libusbResult);
 // The setup block's index field is replaced by the claimed interface's
 // number, since that interface is the one the requests belong to; the
 // transport also reports that number, so that the channel writes it and a
-// trace shows what goes out. An IN
-// request asks for at most as many bytes as output holds after the prefix.
+// trace shows what goes out. An IN request asks for at most as many bytes as
+// output holds after the prefix, and at most 4096, the most one control
+// transfer carries on Linux.
 // An OUT request leaves a 5-byte zero block in output.
 //
 // Owns the handle; releases the interface and closes the device when destroyed.

@@ -17,7 +17,7 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config)
+P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config umockdev libumockdev-dev)
 P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
 # A virtual display large enough for the window and its dialogs.

@@ -39,6 +39,7 @@ inline constexpr size_t kMaxRequestData = 4078;      // what the host's request 
 inline constexpr size_t kDriverPrefixSize = 4;
 inline constexpr size_t kInTransferInputSize = kSetupSize + 1; // setup block and one zero byte
 inline constexpr size_t kStatusAnswerSize = 8;
+inline constexpr size_t kMaxControlData = 4096; // the most a Linux host reads in one control transfer
 inline constexpr size_t kWriteStatusSize = 5;
 inline constexpr size_t kCountBlockSize = 4;         // answer count byte and three more
 inline constexpr size_t kAnswerHeadSize = kCountBlockSize + 2 + kHeaderSize; // up to the answer data

@@ -67,7 +67,8 @@ public:
     // Opens the command interface: a transport bound to the current
     // attachment. nullptr while the phone is away (unplugged or restarting)
     // or in modem mode. A handle from before a detach fails every transfer,
-    // also after the phone has returned.
+    // also after the phone has returned. The new host's first sequence
+    // number is not held against the previous host's last one.
     std::unique_ptr<UsbTransport> open();
     bool attached() const;
     void unplug();

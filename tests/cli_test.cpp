@@ -383,6 +383,16 @@ TEST_F(CliTest, UsageAndHelp)
     EXPECT_EQ(lastLine(cli("--demo --demo-dir x list").err), "p2kfm-cli: --demo and --demo-dir cannot be used together");
     EXPECT_EQ(lastLine(cli("--demo-dir '' list").err), "p2kfm-cli: --demo-dir needs a value, not an empty text");
     EXPECT_FALSE(fs::exists(dir / "x"));
+    for (const char* wait : {"x", "3601", "1.5", "0x10"}) {
+        const CliRun bad = cli(std::string("--demo --wait '") + wait + "' volume");
+        EXPECT_EQ(bad.status, 2) << wait;
+        EXPECT_EQ(lastLine(bad.err), std::string("p2kfm-cli: volume: --wait must be whole seconds from 0 to 3600, not '")
+                                         + wait + "'")
+            << wait;
+    }
+    EXPECT_EQ(cli("--demo --wait -1 volume").status, 2);
+    EXPECT_EQ(cli("--demo --wait '' volume").status, 2);
+    EXPECT_EQ(cli("--demo --wait 3600 volume").status, 0);
 }
 
 // Every example of the README's command-line section runs as written, on

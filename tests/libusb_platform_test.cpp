@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
@@ -256,7 +257,7 @@ private:
 FakeDevice phoneWithInterface(uint8_t number, uint8_t nameIndex, const std::string& name)
 {
     FakeDevice device;
-    device.info = UsbDeviceInfo{{1, {2, 3}}, 7, kPhoneVendorId, 1, {{number, nameIndex}}};
+    device.info = UsbDeviceInfo{{1, {2, 3}}, 7, kPhoneVendorId, 1, {{number, nameIndex, kVendorSpecificClass}}};
     device.strings[nameIndex] = stringDescriptor(name);
     return device;
 }
@@ -376,6 +377,18 @@ TEST_F(LibusbTransportTest, InRequestAsksNoMoreThanTheOutputHoldsAndNeverWritesP
     EXPECT_EQ(result.outputBytes, 7u);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 7), (Bytes{0x03, 0x00, 0x00, 0x00, 0x77, 0x77, 0x77}));
     EXPECT_TRUE(std::all_of(buffer.begin() + 7, buffer.end(), [](uint8_t b) { return b == 0xEE; }));
+}
+
+TEST_F(LibusbTransportTest, DataReadAsksForAtMost4096Bytes)
+{
+    transportOn(8);
+    std::array<uint8_t, usb::kDriverOutputSize> output{};
+    for (const uint16_t wLength : {4096, 4097}) {
+        device.replies.push_back(sends(Bytes(4096, 0x55)));
+        const TransferResult result = transfer(setupBlock(0xC1, 0x01, 1, wLength) + Bytes{0}, output);
+        EXPECT_EQ(device.transfers.back().length, 4096u);
+        EXPECT_EQ(result.outputBytes, 4100u);
+    }
 }
 
 TEST_F(LibusbTransportTest, OutputWithoutRoomForThePrefixFailsUnsent)
@@ -653,12 +666,58 @@ TEST_F(LibusbDiscoveryTest, DescriptorLengthFieldBoundsTheName)
     EXPECT_EQ(platform.findPhone().device, nullptr);
 }
 
-TEST_F(LibusbDiscoveryTest, InterfaceWithoutANameStringIsNotAsked)
+// Where the interface's own name string cannot decide, string 2 does, as it
+// does for the phone maker's driver; but only for a vendor-specific interface.
+TEST_F(LibusbDiscoveryTest, StringTwoStandsInForAMissingOrUnreadableNameString)
 {
-    FakeDevice& phone = addDevice(phoneWithInterface(8, 0, "Motorola Test Command"));
+    struct Case {
+        const char* what;
+        uint8_t nameIndex;
+        uint8_t interfaceClass;
+        std::optional<std::string> ownName; // none: the read of nameIndex stalls
+        bool found;
+        std::vector<uint8_t> reads;
+    };
+    const Case cases[] = {
+        {"no name string", 0, kVendorSpecificClass, std::nullopt, true, {2}},
+        {"unreadable name string", 4, kVendorSpecificClass, std::nullopt, true, {4, 2}},
+        {"another name", 4, kVendorSpecificClass, "Motorola Accessory Interface", false, {4}},
+        {"no name string, communication class", 0, 0x02, std::nullopt, false, {}},
+        {"string 2 itself unreadable", 2, kVendorSpecificClass, std::nullopt, false, {2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BusState state;
+        FakeDevice& phone = state.devices.emplace_back(phoneWithInterface(8, c.nameIndex, "unused"));
+        phone.info.interfaces[0].interfaceClass = c.interfaceClass;
+        phone.strings.clear();
+        if (c.ownName)
+            phone.strings[c.nameIndex] = stringDescriptor(*c.ownName);
+        if (c.nameIndex != 2)
+            phone.strings[2] = stringDescriptor("Motorola Test Command");
+        LibusbPlatform own(std::make_unique<FakeBus>(state), std::make_unique<FakePorts>(ports, clock), log, clock);
 
-    EXPECT_EQ(platform.findPhone().device, nullptr);
-    EXPECT_TRUE(phone.stringReads.empty());
+        EXPECT_EQ(own.findPhone().device != nullptr, c.found);
+        EXPECT_EQ(phone.stringReads, c.reads);
+    }
+}
+
+TEST_F(LibusbDiscoveryTest, AFailingDeviceIsLoggedOnceUntilItComesBack)
+{
+    FakeDevice& phone = addDevice(phoneWithInterface(8, 2, "Motorola Test Command"));
+    phone.stringErrors[2] = LIBUSB_ERROR_PIPE;
+
+    for (int search = 0; search < 3; ++search)
+        EXPECT_EQ(platform.findPhone().device, nullptr);
+    EXPECT_EQ(phone.stringReads.size(), 3u);
+    EXPECT_EQ(sink.text(), "USB: IO Failed!\r\n");
+
+    phone.present = false;
+    platform.findPhone();
+    phone.present = true;
+    phone.info.address = 8; // enumerated anew
+    platform.findPhone();
+    EXPECT_EQ(sink.text(), "USB: IO Failed!\r\nUSB: IO Failed!\r\n");
 }
 
 TEST_F(LibusbDiscoveryTest, DeviceThatCannotBeOpenedIsPassedOver)
@@ -801,18 +860,56 @@ TEST_F(LibusbRemovalTest, PathFindPhoneDidNotGiveCannotBeWatched)
 
 using LibusbModemPortTest = LibusbPlatformTest;
 
-TEST_F(LibusbModemPortTest, PortOfThePhoneMakersDeviceIsFound)
+// The phone in modem mode: bus 1, address 7, only its modem interfaces.
+FakeDevice phoneInModemMode()
 {
-    ports.acm = {{"ttyACM0", kOtherVendorId}, {"ttyACM1", std::nullopt}, {"ttyACM2", kPhoneVendorId}};
+    FakeDevice device;
+    device.info = UsbDeviceInfo{{1, {2, 3}}, 7, kPhoneVendorId, 1, {{0, 0, 0x02}, {1, 0, 0x0A}}};
+    return device;
+}
+
+TEST_F(LibusbModemPortTest, PortOfThePhoneMakersDeviceInModemModeIsFound)
+{
+    addDevice(phoneInModemMode());
+    ports.acm = {{"ttyACM0", kOtherVendorId, 1, 3}, {"ttyACM1", std::nullopt, 0, 0}, {"ttyACM2", kPhoneVendorId, 1, 7}};
     std::string port;
 
     EXPECT_EQ(platform.findModemPort(port), 0);
     EXPECT_EQ(port, "/dev/ttyACM2");
 }
 
+TEST_F(LibusbModemPortTest, PortIsPassedOverUnlessItsOwnDeviceLacksTheCommandInterface)
+{
+    struct Case {
+        const char* what;
+        std::function<void(FakeDevice&)> change;
+    };
+    const Case cases[] = {
+        {"its device carries the command interface",
+         [](FakeDevice& device) {
+             device.info.interfaces.push_back({8, 2, kVendorSpecificClass});
+             device.strings[2] = stringDescriptor("Motorola Test Command");
+         }},
+        {"its device is another one at the same bus", [](FakeDevice& device) { device.info.address = 9; }},
+        {"its device cannot be opened", [](FakeDevice& device) { device.openable = false; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BusState state;
+        c.change(state.devices.emplace_back(phoneInModemMode()));
+        ports.acm = {{"ttyACM0", kPhoneVendorId, 1, 7}};
+        LibusbPlatform own(std::make_unique<FakeBus>(state), std::make_unique<FakePorts>(ports, clock), log, clock);
+        std::string port = "unchanged";
+
+        EXPECT_EQ(own.findModemPort(port), -1);
+        EXPECT_EQ(port, "unchanged");
+    }
+}
+
 TEST_F(LibusbModemPortTest, NoPortOfThePhoneMakersDeviceMeansNone)
 {
-    ports.acm = {{"ttyACM0", kOtherVendorId}, {"ttyACM1", std::nullopt}};
+    addDevice(phoneInModemMode());
+    ports.acm = {{"ttyACM0", kOtherVendorId, 1, 7}, {"ttyACM1", std::nullopt, 1, 7}};
     std::string port = "unchanged";
 
     EXPECT_EQ(platform.findModemPort(port), -1);
