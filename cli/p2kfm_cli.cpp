@@ -79,8 +79,6 @@ private:
         FoundPhone found = waitForPhone(*platform_, cliClock(), options_.waitSeconds * 1000,
                                         [&status](uint32_t leftMs) { status.show(leftMs); });
         status.end();
-        if (!found.device)
-            std::cerr << "p2kfm-cli: no phone found within " << options_.waitSeconds << " s\n";
         return std::move(found.device);
     }
 
@@ -112,7 +110,7 @@ public:
         if (!device) {
             if (error.empty()) {
                 log_.appendLog("Тело не в коннекте\r\n");
-                error = "no phone found";
+                error = "no phone found within " + std::to_string(options_.waitSeconds) + " s";
             }
             reasons_.push_back(error);
             return finish();

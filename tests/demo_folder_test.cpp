@@ -242,33 +242,36 @@ void writeIndexWith(const fs::path& index, const std::string& line)
 TEST_F(DemoFolderTest, HeaderMayNameTheCommandInterfaceAndASaveKeepsIt)
 {
     const fs::path index = folder / "p2kfm-demo-phone.txt";
-    ASSERT_NE(openDemoFolder(clock, folder.string(), error), nullptr) << error;
+    ASSERT_NE(open(), nullptr) << error;
     EXPECT_EQ(textOf(index).find("interface"), std::string::npos); // the usual phone names none
     writeIndexWith(index, "interface 11");
 
-    auto phone = openDemoFolder(clock, folder.string(), error);
-    ASSERT_NE(phone, nullptr) << error;
-    EXPECT_EQ(phone->config().commandInterface, 11);
-    EXPECT_EQ(phone->open()->interfaceNumber(), 11);
-    EXPECT_EQ(phone->files().size(), makeDemoPhone(clock)->files().size());
+    std::unique_ptr<DemoFolder> opened = open();
+    ASSERT_NE(opened, nullptr) << error;
+    SimulatedPhone& phone = opened->phone();
+    EXPECT_EQ(phone.config().commandInterface, 11);
+    EXPECT_EQ(phone.open()->interfaceNumber(), 11);
+    EXPECT_EQ(phone.files().size(), makeDemoPhone(clock)->files().size());
 
-    ASSERT_TRUE(saveDemoFolder(*phone, folder.string(), error)) << error;
+    phone.addFile({"/a/new.txt", 0, {1, 2}});
+    ASSERT_TRUE(opened->save(error)) << error;
+    opened.reset();
     EXPECT_EQ(textOf(index).rfind("p2kfm demo phone 1\ninterface 11\nfree ", 0), 0u) << textOf(index);
-    auto again = openDemoFolder(clock, folder.string(), error);
+    std::unique_ptr<DemoFolder> again = open();
     ASSERT_NE(again, nullptr) << error;
-    EXPECT_EQ(again->config().commandInterface, 11);
+    EXPECT_EQ(again->phone().config().commandInterface, 11);
 }
 
 TEST_F(DemoFolderTest, InterfaceNumberOutsideAByteOrNotDecimalIsADamagedLine)
 {
     const fs::path index = folder / "p2kfm-demo-phone.txt";
-    ASSERT_NE(openDemoFolder(clock, folder.string(), error), nullptr) << error;
+    ASSERT_NE(open(), nullptr) << error;
     const std::string usual = textOf(index);
     for (const std::string bad : {"interface 256", "interface 0b", "interface -1", "interface", "interface 1x"}) {
         std::ofstream(index, std::ios::binary | std::ios::trunc) << usual;
         writeIndexWith(index, bad);
         error.clear();
-        EXPECT_EQ(openDemoFolder(clock, folder.string(), error), nullptr) << bad;
+        EXPECT_EQ(open(), nullptr) << bad;
         EXPECT_EQ(error, "damaged line in " + index.string() + ": " + bad);
     }
 }

@@ -84,7 +84,7 @@ TEST_F(TracingTest, ChannelThroughTheTracerShowsTheInterfaceNumberInEverySetupBl
     EXPECT_EQ(channel.transact(0x4A, {}, answer, answerLength), kOk);
 
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "OUT 41 02 00 00 0b 00 08 00 | 00 01 00 4a 00 00 00 00 00 00");
+    EXPECT_EQ(lines[0], "OUT 41 02 00 00 0b 00 08 00 | 00 01 00 4a 00 00 00 00");
     EXPECT_EQ(lines[1].substr(0, 29), "IN  c1 00 00 00 0b 00 08 00 |");
     EXPECT_EQ(lines[2].substr(0, 29), "IN  c1 01 01 00 0b 00 10 00 |");
 }

@@ -166,7 +166,7 @@ TEST_F(CliOverLibusbTest, UnplugMidTransferFailsTheRequestAtOnce)
     EXPECT_EQ(result.out, "Получаю список файлов...USB: IO Failed!\nCMD: Data read fail!\n"
                           "Блин, чета пошло не так.. не получилось, короче..\n")
         << result.err;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, "p2kfm-cli: list: the file list could not be read\n");
 }
 
 TEST_F(CliOverLibusbTest, WaitsForAPhoneAttachedAfterTheStart)

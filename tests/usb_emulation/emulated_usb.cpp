@@ -489,7 +489,7 @@ void EmulatedDevice::answerCommand(Urb& urb)
     // The driver's input: setup block, then one zero byte for a read, or the
     // data stage and the two zero bytes the channel puts after it.
     std::vector<uint8_t> input(setup.begin(), setup.end());
-    storeLe16(&input[4], usb::kInterfaceIndex);
+    storeLe16(&input[4], usb::kUsualInterfaceNumber);
     if (!in)
         input.insert(input.end(), urb.data().begin(), urb.data().begin() + static_cast<ptrdiff_t>(length));
     input.resize(input.size() + (in ? 1 : 2), 0);
