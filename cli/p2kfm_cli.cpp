@@ -4,6 +4,7 @@
 
 #include "core/cp1251.h"
 #include "app/phone_commands.h"
+#include "app/real_phone.h"
 #include "cli/console_front_end.h"
 #include "cli/cli_platform.h"
 #include "commands/memory_file_list.h"
@@ -172,12 +173,7 @@ private:
     std::unique_ptr<UsbTransport> openRealPhone()
     {
         platform_ = makeCliPlatform(log_, cliClock());
-        std::string port;
-        if (platform_->findModemPort(port) == 0) {
-            platform_->switchToCommandMode(port);
-            cliClock().sleepMs(kAfterModemSwitchMs);
-        }
-        return platform_->findPhone().device;
+        return p2k::openRealPhone(*platform_, cliClock());
     }
 
     const Options& options_;
