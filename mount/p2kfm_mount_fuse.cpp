@@ -9,7 +9,10 @@
 #include "sim/demo_folder.h"
 #include "sim/demo_phone.h"
 
+#include <fcntl.h>
 #include <fuse.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -46,6 +49,7 @@ struct Mounted {
     std::unique_ptr<sim::SimulatedPhone> demoPhone;
     std::unique_ptr<PhonePlatform> platform;
     std::string demoDir;
+    int demoDirLock = -1; // held for the mount's life; the system drops it at exit
     std::unique_ptr<PhoneMount> mount;
     std::time_t mountTime = std::time(nullptr);
 };
@@ -287,12 +291,27 @@ bool parse(int argc, char** argv, Options& options)
     return true;
 }
 
+// One program at a time on a demo folder: an exclusive lock on the folder
+// itself, held while mounted. (The command-line tool's own lock on the demo
+// folder is to take the same one.)
+bool lockDemoFolder(const std::string& folder, Mounted& m)
+{
+    ::mkdir(folder.c_str(), 0755);
+    m.demoDirLock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m.demoDirLock >= 0 && ::flock(m.demoDirLock, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    std::fprintf(stderr, "p2kfm-mount: %s is in use by another p2kfm program\n", folder.c_str());
+    return false;
+}
+
 // Builds the phone the mount talks to; false, with a reason, when there is none.
 bool connect(const Options& options, Mounted& m)
 {
     PhoneConnector connector;
     ChangeKeeper keeper;
     if (!options.demoDir.empty()) {
+        if (!lockDemoFolder(options.demoDir, m))
+            return false;
         std::string error;
         m.demoPhone = sim::openDemoFolder(systemClock(), options.demoDir, error);
         if (!m.demoPhone) {
