@@ -18,6 +18,8 @@ ensure_packages() {
 }
 
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config umockdev libumockdev-dev)
+# p2kfm-mount and its end-to-end test (getfattr, setfattr).
+P2K_MOUNT_PACKAGES=(libfuse3-dev fuse3 attr)
 P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
 # A virtual display large enough for the window and its dialogs.

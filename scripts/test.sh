@@ -4,7 +4,7 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
+ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_MOUNT_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
 
 echo "== Layers"
 "$P2K_ROOT/scripts/check_layers.sh"
@@ -17,6 +17,7 @@ build_windows
 echo "== Native tests"
 configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug
 ctest --test-dir "$P2K_BUILD/native" --output-on-failure -j "$(nproc)" --progress
+"$P2K_ROOT/scripts/mount_e2e.sh" "$P2K_BUILD/native"
 
 echo "== Native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build "$P2K_BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DP2K_SANITIZE=ON

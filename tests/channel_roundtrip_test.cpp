@@ -6,6 +6,7 @@
 #include "sim/simulated_phone.h"
 #include "tests/support/bytes.h"
 #include "tests/support/case_names.h"
+#include "tests/support/phone_world.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ Bytes seemHeader(uint16_t seem, uint16_t record, uint16_t length = 0)
     return b;
 }
 
-class RoundTripTest : public testing::Test {
+class RoundTripTest : public testing::Test, public test::ChannelToPhone {
 protected:
     RoundTripTest()
     {
@@ -74,12 +75,6 @@ protected:
         return answerLength <= answer.size() ? Bytes(answer.begin(), answer.begin() + answerLength) : Bytes{};
     }
 
-    FakeClock clock;
-    std::unique_ptr<sim::SimulatedPhone> phone;
-    MemoryLogSink sink;
-    OperatorLog log{&sink};
-    PhoneLink link;
-    TestCommandChannel channel{link, log, clock};
     std::array<uint8_t, TestCommandChannel::kMaxAnswerData> answer{};
     uint32_t answerLength = 0;
 };

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 namespace p2k::test {
 
@@ -65,6 +66,17 @@ inline sim::PhoneConfig modemPhone()
     config.startInModemMode = true;
     return config;
 }
+
+// A simulated phone on a fake clock and the channel to it; the user makes
+// the phone and attaches it.
+struct ChannelToPhone {
+    FakeClock clock;
+    std::unique_ptr<sim::SimulatedPhone> phone;
+    MemoryLogSink sink;
+    OperatorLog log{&sink};
+    PhoneLink link;
+    TestCommandChannel channel{link, log, clock};
+};
 
 // A simulated phone behind the simulated platform, and the link that takes
 // what the platform finds.
