@@ -23,7 +23,7 @@ public:
     void setProgressRange(uint32_t, uint32_t) override {}
     void setProgressPosition(uint32_t) override {}
     void showAbout() override {}
-    bool askYesNo(std::string_view, std::string_view) override { return true; }
+    bool askYesNo(std::string_view, std::string_view, DefaultButton) override { return true; }
     void notifyConnection(int32_t) override {}
 
 private:

@@ -46,10 +46,12 @@ struct Mounted {
     OperatorLog log{&sink};
     PhoneLink link;
     TestCommandChannel channel{link, log, systemClock()};
-    std::unique_ptr<sim::SimulatedPhone> demoPhone;
+    std::unique_ptr<sim::FolderDisk> disk = sim::makeFolderDisk();
+    // Holds the demo folder's lock for the mount's life, as p2kfm-cli does for its run.
+    std::unique_ptr<sim::DemoFolder> demoFolder;
+    std::unique_ptr<sim::SimulatedPhone> memoryPhone;
+    sim::SimulatedPhone* demoPhone = nullptr;
     std::unique_ptr<PhonePlatform> platform;
-    std::string demoDir;
-    int demoDirLock = -1; // held for the mount's life; the system drops it at exit
     std::unique_ptr<PhoneMount> mount;
     std::time_t mountTime = std::time(nullptr);
 };
@@ -291,43 +293,30 @@ bool parse(int argc, char** argv, Options& options)
     return true;
 }
 
-// One program at a time on a demo folder: an exclusive lock on the folder
-// itself, held while mounted. (The command-line tool's own lock on the demo
-// folder is to take the same one.)
-bool lockDemoFolder(const std::string& folder, Mounted& m)
-{
-    ::mkdir(folder.c_str(), 0755);
-    m.demoDirLock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m.demoDirLock >= 0 && ::flock(m.demoDirLock, LOCK_EX | LOCK_NB) == 0)
-        return true;
-    std::fprintf(stderr, "p2kfm-mount: %s is in use by another p2kfm program\n", folder.c_str());
-    return false;
-}
-
 // Builds the phone the mount talks to; false, with a reason, when there is none.
 bool connect(const Options& options, Mounted& m)
 {
     PhoneConnector connector;
     ChangeKeeper keeper;
     if (!options.demoDir.empty()) {
-        if (!lockDemoFolder(options.demoDir, m))
-            return false;
+        // One program at a time: the folder's lock, which p2kfm-cli takes too.
         std::string error;
-        m.demoPhone = sim::openDemoFolder(systemClock(), options.demoDir, error);
-        if (!m.demoPhone) {
+        m.demoFolder = sim::DemoFolder::open(systemClock(), *m.disk, options.demoDir, error);
+        if (!m.demoFolder) {
             std::fprintf(stderr, "p2kfm-mount: %s\n", error.c_str());
             return false;
         }
-        m.demoDir = options.demoDir;
+        m.demoPhone = &m.demoFolder->phone();
         keeper = [&m] {
             std::string error;
-            if (sim::saveDemoFolder(*m.demoPhone, m.demoDir, error))
+            if (m.demoFolder->save(error))
                 return true;
             std::fprintf(stderr, "p2kfm-mount: %s\n", error.c_str());
             return false;
         };
     } else if (options.demo) {
-        m.demoPhone = sim::makeDemoPhone(systemClock());
+        m.memoryPhone = sim::makeDemoPhone(systemClock());
+        m.demoPhone = m.memoryPhone.get();
     }
     if (m.demoPhone) {
         connector = [&m] { return m.demoPhone->open(); };

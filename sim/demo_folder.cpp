@@ -246,7 +246,7 @@ std::unique_ptr<FolderLock> lockFolder(Clock& clock, FolderDisk& disk, const fs:
             return nullptr;
         }
         if (waited >= DemoFolder::kLockWaitMs) {
-            error = "the demo phone in " + text(folder) + " is in use by another p2kfm-cli; gave up after "
+            error = "the demo phone in " + text(folder) + " is in use by another p2kfm program; gave up after "
                     + std::to_string(DemoFolder::kLockWaitMs / 1000) + " s";
             return nullptr;
         }

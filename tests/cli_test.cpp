@@ -278,7 +278,7 @@ TEST_F(CliTest, TwoRunsAtOnceLoseNothing)
             EXPECT_NE(listed.find(name), std::string::npos) << name;
         } else {
             EXPECT_EQ(rc, "1\n");
-            EXPECT_NE(readAll(dir / ("err" + std::to_string(i))).find("is in use by another p2kfm-cli; gave up after 5 s"),
+            EXPECT_NE(readAll(dir / ("err" + std::to_string(i))).find("is in use by another p2kfm program; gave up after 5 s"),
                       std::string::npos);
             EXPECT_EQ(listed.find(name), std::string::npos) << name;
         }

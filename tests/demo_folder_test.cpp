@@ -197,7 +197,7 @@ TEST_F(DemoFolderTest, ASecondUserWaitsAFewSecondsThenGivesUp)
     auto first = open();
     ASSERT_NE(first, nullptr) << error;
     EXPECT_EQ(open(), nullptr);
-    EXPECT_EQ(error, "the demo phone in " + folder.string() + " is in use by another p2kfm-cli; gave up after 5 s");
+    EXPECT_EQ(error, "the demo phone in " + folder.string() + " is in use by another p2kfm program; gave up after 5 s");
     EXPECT_EQ(clock.totalSleptMs(), DemoFolder::kLockWaitMs);
     first.reset();
     EXPECT_NE(open(), nullptr) << error;
