@@ -17,6 +17,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace p2k::cli {
@@ -324,6 +325,10 @@ int main(int argc, char** argv)
 {
     using namespace p2k::cli;
     prepareConsole();
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("p2kfm-cli %s\n", P2KFM_VERSION);
+        return 0;
+    }
     Options options;
     if (!parse(utf8Arguments(argc, argv), options)) {
         printUsage(stderr);

@@ -151,5 +151,12 @@ TEST_F(CliTest, UsageAndHelp)
     EXPECT_EQ(cli("--demo get 歌.mid").status, 1);
 }
 
+TEST_F(CliTest, VersionIsTheProjectVersion)
+{
+    const CliRun version = cli("--version", true);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("p2kfm-cli ") + P2KFM_VERSION + "\n");
+}
+
 } // namespace
 } // namespace p2k
