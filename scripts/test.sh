@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: the Windows cross-build, the native tests, and the native
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Runs every test: the Windows cross-builds (64-bit and 32-bit, the latter
+# checked for imports Windows XP lacks), the native tests on the optimised
+# build, and the native tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -9,13 +11,15 @@ ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
 echo "== Layers"
 "$P2K_ROOT/scripts/check_layers.sh"
 
-echo "== Windows build (mingw-w64)"
+echo "== Windows builds (mingw-w64, 64-bit and 32-bit)"
 build_windows
+build_windows32 -- p2kfm p2kfm-demo p2kfm-cli
+"$P2K_ROOT/scripts/check_xp_imports.sh" "$P2K_BUILD"/windows32/{p2kfm,p2kfm-demo,p2kfm-cli}.exe
 "$P2K_ROOT/scripts/e2e.sh"
 "$P2K_ROOT/scripts/fuzz.sh"
 
-echo "== Native tests"
-configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug
+echo "== Native tests (Release)"
+build_native
 ctest --test-dir "$P2K_BUILD/native" --output-on-failure -j "$(nproc)" --progress
 
 echo "== Native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
