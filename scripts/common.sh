@@ -19,6 +19,8 @@ ensure_packages() {
 
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config)
 P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+# CPack's Debian package: dpkg-shlibdeps finds the dependencies, file spots the programs.
+P2K_PACKAGING_PACKAGES=(dpkg-dev file)
 P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
 # A virtual display large enough for the window and its dialogs.
 P2K_XVFB=(xvfb-run -a -s "-screen 0 1024x768x24")

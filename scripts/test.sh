@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows cross-builds (64-bit and 32-bit, the latter
 # checked for imports Windows XP lacks), the native tests on the optimised
-# build, and the native tests again under AddressSanitizer and
+# build, the packages, and the native tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}"
+ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_PACKAGING_PACKAGES[@]}"
 
 echo "== Layers"
 "$P2K_ROOT/scripts/check_layers.sh"
@@ -21,6 +21,8 @@ build_windows32 -- p2kfm p2kfm-demo p2kfm-cli
 echo "== Native tests (Release)"
 build_native
 ctest --test-dir "$P2K_BUILD/native" --output-on-failure -j "$(nproc)" --progress
+
+"$P2K_ROOT/scripts/package.sh"
 
 echo "== Native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build "$P2K_BUILD/sanitize" -DCMAKE_BUILD_TYPE=Debug -DP2K_SANITIZE=ON
