@@ -44,7 +44,7 @@ check "its postinst reloads the udev rules" bash -c "dpkg-deb --info '$deb' post
 
 for arch in win64 win32; do
     zip=$OUT/p2kfm-$version-$arch.zip
-    check "$(basename "$zip")" test "$(cmake -E tar tf "$zip" | sed 's|^[^/]*/||' | sort | tr '\n' ' ')" = \
+    check "$(basename "$zip")" test "$(cmake -E tar tf "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort | tr '\n' ' ')" = \
         "LICENSE README.md p2kfm-cli.exe p2kfm-demo.exe p2kfm.exe "
 done
 ls -l "$OUT"/*.deb "$OUT"/*.zip | awk '{ print $5, $NF }'
