@@ -13,9 +13,11 @@ TEST(TickWidener, FollowsTheTickAndCountsOnAcrossWraps)
     EXPECT_EQ(widener.widen(3'000'000'000u), 3'000'000'000u);
     EXPECT_EQ(widener.widen(0xFFFFFFF0u), 0xFFFFFFF0u);
     EXPECT_EQ(widener.widen(0x10u), kWrap + 0x10u);
-    // A whole day after the wrap, and then a second wrap.
+    // A day after the wrap, then readings some twelve days apart through
+    // a second wrap.
     EXPECT_EQ(widener.widen(86'400'000u), kWrap + 86'400'000u);
-    EXPECT_EQ(widener.widen(0xC0000000u), kWrap + 0xC0000000u);
+    EXPECT_EQ(widener.widen(0x40000000u), kWrap + 0x40000000u);
+    EXPECT_EQ(widener.widen(0xB0000000u), kWrap + 0xB0000000u);
     EXPECT_EQ(widener.widen(0x20000000u), 2 * kWrap + 0x20000000u);
 }
 
