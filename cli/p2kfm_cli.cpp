@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace p2k::cli {
@@ -294,6 +295,10 @@ int main(int argc, char** argv)
 {
     using namespace p2k::cli;
     prepareConsole();
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("p2kfm-cli %s\n", P2KFM_VERSION);
+        return 0;
+    }
     ParseResult parsed = parseArguments(utf8Arguments(argc, argv));
     if (!parsed.error.empty())
         return refuse(parsed);

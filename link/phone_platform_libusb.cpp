@@ -60,8 +60,11 @@ bool isSameDevice(const UsbDeviceInfo& a, const UsbDeviceInfo& b)
 std::string usbInterfacePath(const UsbDeviceInfo& device, uint8_t interfaceNumber)
 {
     std::string path = std::to_string(device.location.bus) + "-";
-    for (size_t i = 0; i < device.location.ports.size(); ++i)
-        path += (i == 0 ? "" : ".") + std::to_string(device.location.ports[i]);
+    const char* separator = "";
+    for (const auto port : device.location.ports) {
+        path.append(separator).append(std::to_string(port));
+        separator = ".";
+    }
     if (device.location.ports.empty())
         path += "0"; // the root hub itself
     return path + ":" + std::to_string(device.configuration) + "." + std::to_string(interfaceNumber);

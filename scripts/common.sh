@@ -20,26 +20,44 @@ ensure_packages() {
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config umockdev libumockdev-dev)
 # p2kfm-mount and its end-to-end test (getfattr, setfattr).
 P2K_MOUNT_PACKAGES=(libfuse3-dev fuse3 attr)
-P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+# CPack's Debian package: dpkg-shlibdeps finds the dependencies, file spots the programs.
+P2K_PACKAGING_PACKAGES=(dpkg-dev file)
 P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
 # A virtual display large enough for the window and its dialogs.
 P2K_XVFB=(xvfb-run -a -s "-screen 0 1024x768x24")
 
-# configure_and_build DIR [cmake options...] [-- targets...]
+# configure_and_build DIR [cmake options...] [-- targets...]: warnings are
+# errors here, where the compiler is Debian's; ccache is used when present.
 configure_and_build() {
-    local dir=$1 options=() targets=()
+    local dir=$1 options=(-DP2K_WERROR=ON) targets=()
     shift
+    command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
     [ $# -gt 0 ] && shift && targets=("$@")
     cmake -S "$P2K_ROOT" -B "$dir" -G Ninja "${options[@]}" >/dev/null
     cmake --build "$dir" ${targets[@]:+--target "${targets[@]}"}
 }
 
-# build_windows [-- targets...]: the mingw-w64 cross-build in build/windows.
-build_windows() {
-    configure_and_build "$P2K_BUILD/windows" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+# build_native [-- targets...]: the optimised native build in build/native,
+# which the tests, the demo, the benchmarks and the Debian package share.
+build_native() {
+    configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Release "$@"
 }
+
+# cross_build ARCH DIR [-- targets...]: a mingw-w64 Release cross-build.
+cross_build() {
+    local arch=$1 dir=$2
+    shift 2
+    configure_and_build "$dir" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$P2K_ROOT/cmake/mingw-w64-$arch.cmake" "$@"
+}
+
+# build_windows [-- targets...]: 64-bit Windows, in build/windows.
+build_windows() { cross_build x86_64 "$P2K_BUILD/windows" "$@"; }
+
+# build_windows32 [-- targets...]: 32-bit Windows, in build/windows32.
+build_windows32() { cross_build i686 "$P2K_BUILD/windows32" "$@"; }
 
 # use_wine_prefix DIR: Wine runs quietly in a prefix of its own, without
 # offering to install .NET or Gecko.

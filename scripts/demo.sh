@@ -8,7 +8,7 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 ensure_packages "${P2K_NATIVE_PACKAGES[@]}"
-configure_and_build "$P2K_BUILD/native" -DCMAKE_BUILD_TYPE=Debug -- p2kfm-cli >/dev/null
+build_native -- p2kfm-cli >/dev/null
 cli="$P2K_BUILD/native/p2kfm-cli"
 echo "\$ p2kfm-cli --demo list"
 "$cli" --demo list

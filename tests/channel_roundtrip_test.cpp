@@ -27,10 +27,7 @@ constexpr uint16_t kFileSystem = 0x4A;
 
 Bytes fsRequest(uint32_t subcommand, Bytes parameters = {})
 {
-    Bytes request(4);
-    storeBe32(request.data(), subcommand);
-    request.insert(request.end(), parameters.begin(), parameters.end());
-    return request;
+    return be32(subcommand) + parameters;
 }
 
 Bytes seemHeader(uint16_t seem, uint16_t record, uint16_t length = 0)

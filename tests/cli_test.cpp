@@ -417,5 +417,12 @@ TEST_F(CliTest, TheReadmeExamplesRun)
     EXPECT_EQ(examples, 7);
 }
 
+TEST_F(CliTest, VersionIsTheProjectVersion)
+{
+    const CliRun version = cli("--version", true);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("p2kfm-cli ") + P2KFM_VERSION + "\n");
+}
+
 } // namespace
 } // namespace p2k
