@@ -419,7 +419,7 @@ TEST_F(CliTest, TheReadmeExamplesRun)
 
 TEST_F(CliTest, VersionIsTheProjectVersion)
 {
-    const CliRun version = cli("--version", true);
+    const CliRun version = cli("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("p2kfm-cli ") + P2KFM_VERSION + "\n");
 }
