@@ -44,14 +44,14 @@ constexpr Subcommand kSubcommands[] = {
 
 // An option: a flag, or one that takes the next argument as its value.
 // takenBy lists the commands it belongs to; null for every command.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool Options::*flag;
     std::string Options::*value;
     const char* takenBy;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRule kOptions[] = {
     {"--demo", &Options::demo, nullptr, nullptr},
     {"--demo-dir", nullptr, &Options::demoDir, nullptr},
     {"--trace", &Options::trace, nullptr, nullptr},
@@ -65,14 +65,14 @@ constexpr OptionSpec kOptions[] = {
     {"--yes", &Options::yes, nullptr, "rm"},
 };
 
-const OptionSpec* findOption(std::string_view name)
+const OptionRule* findOption(std::string_view name)
 {
     const auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                    [&](const OptionSpec& option) { return name == option.name; });
+                                    [&](const OptionRule& option) { return name == option.name; });
     return found == std::end(kOptions) ? nullptr : found;
 }
 
-bool takes(const OptionSpec& option, std::string_view command)
+bool takes(const OptionRule& option, std::string_view command)
 {
     if (option.takenBy == nullptr)
         return true;
@@ -157,20 +157,20 @@ private:
 
     void option(const std::string& word)
     {
-        const OptionSpec* spec = findOption(word);
-        if (!spec)
+        const OptionRule* known = findOption(word);
+        if (!known)
             return fail("unknown option " + word);
-        given_.push_back(spec);
-        if (spec->flag) {
-            result_.options.*(spec->flag) = true;
+        given_.push_back(known);
+        if (known->flag) {
+            result_.options.*(known->flag) = true;
             return;
         }
         if (!words_.more())
             return fail(word + " needs a value");
-        if (std::find(given_.begin(), given_.end() - 1, spec) != given_.end() - 1)
+        if (std::find(given_.begin(), given_.end() - 1, known) != given_.end() - 1)
             fail(word + " is given twice");
-        result_.options.*(spec->value) = words_.take();
-        if (result_.options.*(spec->value) == "" && word != "--as")
+        result_.options.*(known->value) = words_.take();
+        if (result_.options.*(known->value) == "" && word != "--as")
             fail(word + " needs a value, not an empty text");
     }
 
@@ -187,9 +187,9 @@ private:
             return fail("unknown command " + o.command);
         if (o.demo && !o.demoDir.empty())
             return fail("--demo and --demo-dir cannot be used together");
-        for (const OptionSpec* spec : given_) {
-            if (!takes(*spec, o.command))
-                return fail(o.command + " does not take " + spec->name);
+        for (const OptionRule* known : given_) {
+            if (!takes(*known, o.command))
+                return fail(o.command + " does not take " + known->name);
         }
         if (o.help)
             return;
@@ -258,7 +258,7 @@ private:
 
     Words words_;
     ParseResult result_;
-    std::vector<const OptionSpec*> given_;
+    std::vector<const OptionRule*> given_;
 };
 
 std::string absolute(const std::string& utf8Path)
