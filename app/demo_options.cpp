@@ -9,12 +9,16 @@ namespace {
 
 constexpr std::string_view kHoldPhone = "--hold-phone";
 constexpr std::string_view kLogLimit = "--log-limit=";
+constexpr std::string_view kUnplugAfterRequests = "--unplug-after-requests";
 
-std::optional<size_t> parseLogLimit(std::string_view digits)
+// Decimal digits only, and at least least.
+template <class Number>
+std::optional<Number> parseAtLeast(std::string_view digits, Number least)
 {
-    size_t value = 0;
+    Number value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value < kMinLogLimit)
+    if (digits.empty() || digits.front() == '-' || error != std::errc() || end != digits.data() + digits.size()
+        || value < least)
         return std::nullopt;
     return value;
 }
@@ -24,12 +28,14 @@ std::optional<size_t> parseLogLimit(std::string_view digits)
 DemoOptions parseDemoOptions(std::span<const std::string> arguments)
 {
     DemoOptions options;
-    for (const std::string& argument : arguments) {
-        const std::string_view text = argument;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view text = arguments[i];
         if (text == kHoldPhone)
             options.holdPhone = true;
         else if (text.starts_with(kLogLimit))
-            options.logLimit = parseLogLimit(text.substr(kLogLimit.size()));
+            options.logLimit = parseAtLeast<size_t>(text.substr(kLogLimit.size()), kMinLogLimit);
+        else if (text == kUnplugAfterRequests && i + 1 < arguments.size())
+            options.unplugAfterRequests = parseAtLeast<uint32_t>(arguments[++i], 1);
     }
     return options;
 }

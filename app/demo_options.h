@@ -12,11 +12,17 @@ namespace p2k {
 //   --hold-phone     the demo phone stays away until released
 //   --log-limit=N    the log pane holds N units, so that tests reach the
 //                    trimming of old lines quickly (N >= kMinLogLimit)
+//   --unplug-after-requests N
+//                    the demo phone goes away at its N-th request (N >= 1)
+//                    and comes back kReplugDelayMs later
 // Anything else is ignored.
 struct DemoOptions {
     bool holdPhone = false;
     std::optional<size_t> logLimit;
+    std::optional<uint32_t> unplugAfterRequests;
 };
+
+inline constexpr uint32_t kReplugDelayMs = 3000;
 
 inline constexpr size_t kMinLogLimit = 256;
 

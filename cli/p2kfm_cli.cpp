@@ -211,6 +211,7 @@ public:
         link_.attach(std::move(device));
         std::signal(SIGINT, onInterrupt);
         const bool ok = runCommand();
+        channel_.reportInterrupted();
         window_.finishProgress();
         if (interruptRequested.load())
             std::cerr << "p2kfm-cli: interrupted\n";

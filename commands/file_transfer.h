@@ -47,6 +47,7 @@ private:
     // Walks the selected rows in list order, logging label and name first.
     LoopEnd forEachSelected(std::string_view label, FileStep step);
     void refreshIfAutomatic();
+    void startProgress(size_t bytes);
     bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
     std::string phoneNameFor(const DialogChoice& choice);
     Next changeOne(std::string_view name);

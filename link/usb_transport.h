@@ -15,6 +15,7 @@ enum class TransferOutcome {
     Failed,            // the driver or the device refused or lost the request
     EventCreateFailed, // the completion event could not be created (Windows)
     EventResetFailed,  // the completion event could not be reset (Windows)
+    Gone,              // the device is no longer there (unplugged, or its handle already released)
 };
 
 struct TransferResult {
@@ -40,6 +41,9 @@ public:
     virtual TransferResult controlTransfer(std::span<const uint8_t> input, std::span<uint8_t> output,
                                            uint32_t timeoutMs) = 0;
 };
+
+// The "USB: ..." text of a request that did not complete; empty for Done.
+const char* transferOutcomeText(TransferOutcome outcome);
 
 // Logs the "USB: ..." text of a request that did not complete; true for Done.
 bool reportTransferOutcome(OperatorLog& log, TransferOutcome outcome);

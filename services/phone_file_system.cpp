@@ -74,7 +74,7 @@ int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
     return send(putName(8, name), answer_);
 }
 
-int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received)
+int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, MainWindow* progress)
 {
     received = 0;
     if (size == 0 || buffer.size() < size)
@@ -96,13 +96,15 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
             return kFailed;
         std::copy_n(answer_.begin(), got, buffer.begin() + received);
         received += got;
+        if (progress != nullptr)
+            progress->setProgressPosition(received);
         if (++answers == fullBlocks)
             asked = size % kBlockSize;
     } while (got == kBlockSize);
     return got == 1 ? kFailed : kOk;
 }
 
-int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
+int PhoneFileSystem::writeFile(std::span<const uint8_t> data, MainWindow* progress)
 {
     if (data.empty())
         return kFailed;
@@ -119,6 +121,8 @@ int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
         if (answerLength_ == 1 && answer_[0] != kWriteAccepted)
             return kFailed;
         offset += chunk;
+        if (progress != nullptr)
+            progress->setProgressPosition(static_cast<uint32_t>(offset));
     }
     return kOk;
 }

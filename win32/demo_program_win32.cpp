@@ -37,16 +37,30 @@ public:
             holdPhone(false);
         }).detach();
     }
+
+    void unplugAtRequest(uint32_t request)
+    {
+        phone->injectFault({sim::Fault::UnplugMidRequest, 0, request - 1});
+        std::thread([this] {
+            constexpr DWORD kLookMs = 20;
+            while (phone->queuedFaultCount() > 0)
+                Sleep(kLookMs);
+            Sleep(kReplugDelayMs);
+            phone->plugIn();
+        }).detach();
+    }
 };
 
 } // namespace
 
-Application::PlatformFactory demoPlatformFactory(bool holdPhone)
+Application::PlatformFactory demoPlatformFactory(const DemoOptions& options)
 {
-    return [holdPhone](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
+    return [options](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
         auto platform = std::make_unique<DemoPlatform>(log, clock);
-        if (holdPhone)
+        if (options.holdPhone)
             platform->holdUntilReleased();
+        if (options.unplugAfterRequests)
+            platform->unplugAtRequest(*options.unplugAfterRequests);
         return platform;
     };
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/application.h"
+#include "app/demo_options.h"
 
 
 namespace p2k {
@@ -8,7 +9,8 @@ namespace p2k {
 // p2kfm-demo.exe's phone: the demo phone behind the simulated platform. It
 // attaches when the monitor first looks, about a second after start. Held
 // back, it stays away until another process sets the event named by
-// demoAttachEventName (app/demo_options.h) for this process.
-Application::PlatformFactory demoPlatformFactory(bool holdPhone);
+// demoAttachEventName (app/demo_options.h) for this process. Told to, it
+// goes away at its N-th request and comes back kReplugDelayMs later.
+Application::PlatformFactory demoPlatformFactory(const DemoOptions& options);
 
 } // namespace p2k

@@ -34,7 +34,7 @@ ProgramSetup programSetup()
     if (!arguments.empty())
         arguments.erase(arguments.begin()); // the program's name
     const DemoOptions options = parseDemoOptions(arguments);
-    return {demoPlatformFactory(options.holdPhone),
+    return {demoPlatformFactory(options),
             options.logLimit ? logPaneLimitsFor(*options.logLimit) : kLogPaneLimits};
 }
 #else
