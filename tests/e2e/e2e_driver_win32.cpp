@@ -770,7 +770,8 @@ private:
         const bool asked = waitUntil([&] { return (box = findOwnedWindow(main_, L"#32770")); }, kUiTimeoutMs);
         if (!checks_.check(asked, "delete asks a question owned by the window"))
             return;
-        checks_.check(staticTextOf(box) == L"Действительно удалить?", "the question reads \"Действительно удалить?\"",
+        checks_.check(staticTextOf(box).starts_with(L"Действительно удалить?\r\n/a/"),
+                      "the question reads \"Действительно удалить?\" and names the file",
                       show(staticTextOf(box)));
         // A command message while the question is open must not start another command.
         send(main_, WM_COMMAND, 1001);
@@ -871,8 +872,9 @@ private:
             slowest = std::max(slowest, GetTickCount() - start);
             Sleep(100);
         }
-        const bool running = log().find(L"Прервано") == std::wstring::npos && log().find(L" ok\r\n", before.size()) ==
-                             std::wstring::npos && log().find(L"Done.", before.size()) == std::wstring::npos;
+        const std::wstring during = log();
+        const bool running = during.find(L"Прервано") == std::wstring::npos && during.find(L" ok\r\n") == std::wstring::npos
+                             && during.find(L"Done.") == std::wstring::npos;
         checks_.check(answered && running, what + ": the window answers WM_NULL within 1 s during the command",
                       "slowest " + std::to_string(slowest) + " ms" + (running ? "" : ", but the command had ended"));
         const DWORD escAt = GetTickCount();
@@ -887,11 +889,18 @@ private:
               std::to_string(slowest) + " ms");
     }
 
+    // A fresh log pane, so that what the long command logs is all there is.
+    std::wstring clearLog()
+    {
+        send(control(1000), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+        return log();
+    }
+
     void checkLongSeemRange()
     {
         send(control(1009), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0000"));
         send(control(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0300"));
-        const std::wstring before = log();
+        const std::wstring before = clearLog();
         if (answerFileDialog(1011, transferFolder() + L"\\xxxx_yyyy.seem", "SEEM save"))
             checkAliveThenEsc("SEEM range 0000..0300", before);
     }
@@ -904,7 +913,7 @@ private:
             out << std::string(1024 * 1024, 'u');
         }
         send(control(1017), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"/a/"));
-        const std::wstring before = log();
+        const std::wstring before = clearLog();
         if (answerFileDialog(1002, source, "open"))
             checkAliveThenEsc("1 MiB upload", before);
     }
@@ -944,11 +953,10 @@ public:
         const int row = rowNamed(L"/a/mobile/audio/Track01.mp3");
         if (!checks_.check(selectOnly({row}), "unplug run: Track01.mp3 can be selected"))
             return;
-        const std::wstring target = transferFolder() + L"\\e2e_unplugged.mp3";
-        DeleteFileW(target.c_str());
-        const std::wstring before = log();
-        if (!answerFileDialog(1005, target, "save"))
-            return;
+        // The download reads the whole file before it asks where to save it:
+        // gone mid-read, it never asks.
+        const std::wstring before = clearLog();
+        PostMessageW(control(1005), BM_CLICK, 0, 0);
         const std::wstring gone = logGainUntil(before, L"USB: Device gone!", kUiTimeoutMs);
         const DWORD goneAt = GetTickCount();
         const bool ready = waitUntil([&] { return send(main_, WM_NULL) == 0 && IsWindowEnabled(main_); }, 2000);
@@ -959,8 +967,6 @@ public:
         const auto lines = std::count(after.begin(), after.end(), L'\n') + (after.ends_with(L"\n") ? 0 : 1);
         checks_.check(gone.find(L"USB: Device gone!") != std::wstring::npos && ready && lines <= 5,
                       "an unplugged download ends at once with at most 5 log lines", show(after));
-        checks_.check(GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES,
-                      "the unplugged download leaves no PC file");
         print("  measured: unplug to ready " + std::to_string(took) + " ms; the log after the unplug:\n" + show(after));
         const bool back = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
         checks_.check(back, "the demo phone comes back after the unplug", show(textOf(control(1019))));
