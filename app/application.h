@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/command_pump.h"
 #include "app/command_table.h"
 #include "core/main_window.h"
 #include "core/operator_log.h"
@@ -33,6 +34,7 @@ public:
     CommandDispatcher& dispatcher() { return dispatcher_; }
     ConnectionMonitor& monitor() { return monitor_; }
     Clock& clock() { return clock_; }
+    CommandPump& pump() { return pump_; }
 
     // Makes window the one that commands use and that hears of connections;
     // its log pane becomes the log's sink. The window must stay until the
@@ -47,16 +49,17 @@ public:
     void startMonitor() { monitor_.start(); }
 
 private:
-    // Runs what the dispatcher lets through: the attached commands, or
-    // before they are attached only About.
+    // Runs what the dispatcher lets through: the attached commands, with
+    // the window pumped between their requests, or before they are attached
+    // only About.
     class WindowCommands : public CommandRunner {
     public:
-        explicit WindowCommands(std::atomic<MainWindow*>& window) : window_(window) {}
+        explicit WindowCommands(Application& app) : app_(app) {}
         void run(Command command) override;
         void attach(CommandRunner& commands) { attached_.store(&commands); }
 
     private:
-        std::atomic<MainWindow*>& window_;
+        Application& app_;
         std::atomic<CommandRunner*> attached_{nullptr};
     };
 
@@ -66,6 +69,9 @@ private:
     std::atomic<MainWindow*> window_{nullptr};
     OperatorLog log_;
     PhoneLink link_;
+    // Raised by Esc and the close box during a command.
+    std::atomic<bool> interrupt_{false};
+    CommandPump pump_;
     TestCommandChannel channel_;
     WindowCommands commands_;
     CommandDispatcher dispatcher_;

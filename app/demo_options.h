@@ -15,12 +15,18 @@ namespace p2k {
 //   --command-interface=N
 //                    the demo phone's command interface is interface N
 //                    (0 to 255) instead of the usual 8
+//   --unplug-after-requests N
+//                    the demo phone goes away at its N-th request (N >= 1)
+//                    and comes back kReplugDelayMs later
 // Anything else is ignored, also a value out of range.
 struct DemoOptions {
     bool holdPhone = false;
     std::optional<size_t> logLimit;
     std::optional<uint8_t> commandInterface;
+    std::optional<uint32_t> unplugAfterRequests;
 };
+
+inline constexpr uint32_t kReplugDelayMs = 3000;
 
 inline constexpr size_t kMinLogLimit = 256;
 

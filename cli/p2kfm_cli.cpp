@@ -124,6 +124,7 @@ public:
         std::signal(SIGINT, onInterrupt);
         if (!runCommand() && reasons_.empty())
             reasons_.push_back(options_.command + ": " + findSubcommand(options_.command)->failure);
+        channel_.reportInterrupted();
         window_.finishProgress();
         if (interruptRequested.load())
             reasons_.push_back("interrupted");

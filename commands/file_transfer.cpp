@@ -57,6 +57,13 @@ uint32_t attributeFieldValue(std::string_view text)
     return value > kLargestAttribute ? 0 : static_cast<uint32_t>(value);
 }
 
+// Progress bar 1018 counts the bytes of the file in transfer.
+void FileTransferCommands::startProgress(size_t bytes)
+{
+    c_.window.setProgressRange(0, static_cast<uint32_t>(bytes));
+    c_.window.setProgressPosition(0);
+}
+
 void FileTransferCommands::refreshIfAutomatic()
 {
     if (c_.autoRefresh == 1)
@@ -67,6 +74,8 @@ FileTransferCommands::LoopEnd FileTransferCommands::forEachSelected(std::string_
 {
     int cursor = -1;
     for (int row = c_.list.nextSelectedRow(cursor); row >= 0; row = c_.list.nextSelectedRow(cursor)) {
+        if (c_.fileSystem.interrupted())
+            return LoopEnd::EndedEarly;
         cursor = row;
         c_.log.appendLog(label);
         // The raw bytes of the row's entry, not its shown text: nothing is lost
@@ -188,7 +197,8 @@ bool FileTransferCommands::writePhoneFile(const std::string& phoneName, const st
         removeLeftoverOfFailedOpen(phoneName);
         return false;
     }
-    const int written = c_.fileSystem.writeFile(data);
+    startProgress(data.size());
+    const int written = c_.fileSystem.writeFile(data, &c_.window);
     if (written != kOk) {
         discardPartialUpload(phoneName);
         return false;
@@ -213,7 +223,9 @@ void FileTransferCommands::removeLeftoverOfFailedOpen(const std::string& phoneNa
 // a good one. Serves every way a write ends early, failure or interruption.
 void FileTransferCommands::discardPartialUpload(const std::string& phoneName)
 {
-    c_.log.appendLog(c_.fileSystem.interrupted() ? " - Прервано" : " - Косяк!! Не могу записать файл на телефон");
+    // Asking first lets a gone phone say so on a line of its own.
+    const bool byOperator = c_.fileSystem.interrupted() && c_.fileSystem.interruptedByOperator();
+    c_.log.appendLog(byOperator ? " - Прервано" : " - Косяк!! Не могу записать файл на телефон");
     c_.fileSystem.closeFile();
     if (c_.fileSystem.deleteFile(phoneName) == kOk)
         c_.log.appendLog(", недописанный файл с телефона удалён\r\n");
@@ -311,7 +323,8 @@ bool FileTransferCommands::readPhoneFile(std::string_view name, std::vector<uint
         return false;
     }
     uint32_t received = 0;
-    const int read = c_.fileSystem.readFile(data, size, received);
+    startProgress(size);
+    const int read = c_.fileSystem.readFile(data, size, received, &c_.window);
     c_.fileSystem.closeFile();
     // A file that arrives shorter than listed is as unreadable as a failed
     // read: a zero-padded copy would pass for the real thing.
@@ -381,7 +394,7 @@ bool FileTransferCommands::downloadSelectedFiles()
 
 FileTransferCommands::Next FileTransferCommands::deleteOne(std::string_view name)
 {
-    if (!c_.window.askYesNo("", "Действительно удалить?", MainWindow::DefaultButton::Yes)) {
+    if (!c_.window.askYesNo("", "Действительно удалить?\r\n" + cp1251ToUtf8(name), MainWindow::DefaultButton::Yes)) {
         c_.log.appendLog("Отменено\r\n");
         return Next::EndCommand;
     }

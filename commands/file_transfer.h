@@ -52,6 +52,7 @@ private:
     // Walks the selected rows in list order, logging label and name first.
     LoopEnd forEachSelected(std::string_view label, FileStep step);
     void refreshIfAutomatic();
+    void startProgress(size_t bytes);
     bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
     bool sizeFits(uint64_t size);
     std::string phoneNameFor(const DialogChoice& choice);

@@ -108,10 +108,8 @@ bool SeemCommands::downloadSeemRange()
     uint32_t seem = first;
     do {
         for (uint32_t record = 1; record <= kLastRecord; ++record) {
-            if (c_.fileSystem.interrupted()) {
-                c_.log.appendLog("Прервано\r\n");
+            if (c_.fileSystem.interrupted())
                 return false;
-            }
             c_.window.setProgressPosition(seem);
             // A failed read, a non-zero status or an answer without record
             // bytes (status 6, or the status byte alone) ends this SEEM's records.

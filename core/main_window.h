@@ -34,6 +34,13 @@ inline constexpr int kAutoRefreshCheckBox = 1020;
 inline constexpr int kUpdateRingtonesButton = 1021;
 } // namespace control
 
+// What the operator asked for while a command ran.
+enum class CommandGesture {
+    None,
+    Cancel, // Esc: stop the command
+    Close,  // the close box: stop the command, then close the window
+};
+
 // What the commands and the connection monitor need of the program's window.
 // The Win32 dialog implements it with its controls; tests and the command
 // line use stand-ins. Every member but logPane().append and
@@ -63,6 +70,12 @@ public:
     // takes the default button.
     enum class DefaultButton { Yes, No };
     virtual bool askYesNo(std::string_view caption, std::string_view question, DefaultButton defaultButton) = 0;
+
+    // While a command runs: handles the window's waiting paint, timer and
+    // sent messages and drops the operator's input, but for the cancel
+    // gestures, which it returns. A front end without a message queue has
+    // nothing to handle.
+    virtual CommandGesture handleMessagesDuringCommand() { return CommandGesture::None; }
 
     // Called on the connection monitor's thread: 1 connected, 0
     // disconnected. Returns once the window has shown the new state.

@@ -6,8 +6,18 @@ void OperatorLog::appendLog(std::string_view utf8)
 {
     if (quiet_.load() == 1)
         return;
+    if (utf8.empty())
+        return;
+    lineOpen_.store(utf8.back() != '\n');
     if (LogSink* sink = sink_.load())
         sink->append(utf8);
+}
+
+void OperatorLog::appendLine(std::string_view utf8)
+{
+    if (lineOpen_.load())
+        appendLog("\r\n");
+    appendLog(utf8);
 }
 
 void MemoryLogSink::append(std::string_view utf8)

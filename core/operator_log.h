@@ -26,6 +26,9 @@ public:
 
     // Does nothing while the quiet switch is 1 (and only 1).
     void appendLog(std::string_view utf8);
+    // Logs utf8 (ending in a line end) as a line of its own: first ends the
+    // line that an earlier text left open.
+    void appendLine(std::string_view utf8);
 
     void setQuietSwitch(int32_t value) { quiet_.store(value); }
     int32_t quietSwitch() const { return quiet_.load(); }
@@ -33,6 +36,7 @@ public:
 private:
     std::atomic<LogSink*> sink_;
     std::atomic<int32_t> quiet_{0};
+    std::atomic<bool> lineOpen_{false};
 };
 
 // Keeps everything appended, for tests and for front ends that print later.

@@ -22,6 +22,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         device_ = std::move(device);
+        gone_.store(false);
     }
 
     // Closes the device; waits for a request in progress to finish first.
@@ -41,6 +42,11 @@ public:
     int32_t connectedFlag() const { return connected_.load(); }
     void setConnectedFlag(int32_t value) { connected_.store(value); }
 
+    // Set once a request has met a device that is no longer there; a new
+    // device clears it.
+    void markGone() { gone_.store(true); }
+    bool gone() const { return gone_.load(); }
+
     // Runs fn(UsbTransport*) with the device held; the pointer is null when no
     // device is open.
     template <class Fn>
@@ -54,6 +60,7 @@ private:
     std::mutex mutex_;
     std::unique_ptr<UsbTransport> device_;
     std::atomic<int32_t> connected_{0};
+    std::atomic<bool> gone_{false};
 };
 
 } // namespace p2k

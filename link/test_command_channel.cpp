@@ -3,6 +3,8 @@
 #include "link/byte_order.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 namespace p2k {
 
@@ -68,13 +70,56 @@ constexpr size_t kReadInputSize = usb::kSetupSize + 1;
 int TestCommandChannel::transact(uint16_t opcode, std::span<const uint8_t> request,
                                  std::span<uint8_t> answerBuffer, uint32_t& answerLength)
 {
+    if (gate_ != nullptr)
+        gate_->beforeRequest();
     if (request.size() > kMaxRequestData) {
         log_.appendLog("CMD: Request too long!\r\n");
         return kFailed;
     }
-    return link_.withDevice([&](UsbTransport* device) {
+    if (phoneGone())
+        return kFailed;
+    const int result = link_.withDevice([&](UsbTransport* device) {
         return exchange(device, opcode, request, answerBuffer, answerLength);
     });
+    flushRepeats();
+    return result;
+}
+
+bool TestCommandChannel::stopRequested()
+{
+    return phoneGone() || interruptRaised();
+}
+
+bool TestCommandChannel::reportInterrupted()
+{
+    if (!interruptRaised())
+        return false;
+    log_.appendLine("Прервано\r\n");
+    return true;
+}
+
+// A gone phone is reported once per device: the request that met it logged
+// the transport's text; the command that stops for it gets this line.
+bool TestCommandChannel::phoneGone()
+{
+    if (!link_.gone()) {
+        goneReported_ = false;
+        return false;
+    }
+    if (!goneReported_) {
+        goneReported_ = true;
+        log_.appendLine("Тело отключилось, команда остановлена\r\n");
+    }
+    return true;
+}
+
+// After a gone device the request ends with the transport's text alone.
+int TestCommandChannel::failStep(const char* text)
+{
+    flushRepeats();
+    if (!link_.gone())
+        log_.appendLog(text);
+    return kFailed;
 }
 
 int TestCommandChannel::exchange(UsbTransport* device, uint16_t opcode, std::span<const uint8_t> request,
@@ -92,27 +137,21 @@ int TestCommandChannel::exchange(UsbTransport* device, uint16_t opcode, std::spa
     std::copy(request.begin(), request.end(), header + kHeaderSize);
 
     const size_t packetSize = request.size() + usb::kSetupSize + kHeaderSize + 2;
-    if (controlWrite(device, std::span(request_).first(packetSize)) != kOk) {
-        log_.appendLog("CMD: Data write fail!\r\n");
-        return kFailed;
-    }
+    if (controlWrite(device, std::span(request_).first(packetSize)) != kOk)
+        return failStep("CMD: Data write fail!\r\n");
 
     uint8_t count = 0;
     uint16_t queuedBytes = 0;
-    if (!pollForAnswer(device, count, queuedBytes)) {
-        log_.appendLog("CMD: Answer wait timeout!\r\n");
-        return kFailed;
-    }
+    if (!pollForAnswer(device, count, queuedBytes))
+        return failStep("CMD: Answer wait timeout!\r\n");
 
     clock_.sleepMs(1);
     answer_.fill(0);
     writeSetupBlock(answer_.data(), usb::kRequestTypeIn, usb::kRequestData, count, interfaceIndexOf(device),
                     static_cast<uint16_t>(2 * count + queuedBytes + 4));
     size_t received = 0;
-    if (controlRead(device, answer_, received) != kOk) {
-        log_.appendLog("CMD: Data read fail!\r\n");
-        return kFailed;
-    }
+    if (controlRead(device, answer_, received) != kOk)
+        return failStep("CMD: Data read fail!\r\n");
     return judgeAnswer(received, answerBuffer, answerLength);
 }
 
@@ -131,7 +170,11 @@ bool TestCommandChannel::pollForAnswer(UsbTransport* device, uint8_t& count, uin
             queuedBytes = loadBe16(&status_[2]);
             return true;
         }
+        if (link_.gone())
+            return false;
         clock_.sleepMs(1);
+        if (gate_ != nullptr)
+            gate_->beforeRequest();
         if (clock_.tickMs() - start >= kAnswerWaitMs)
             return false;
     }
@@ -170,13 +213,47 @@ int TestCommandChannel::judgeAnswer(size_t received, std::span<uint8_t> answerBu
     return kOk;
 }
 
+// Logs the transport's text of a failed driver request.
+bool TestCommandChannel::noteOutcome(TransferOutcome outcome)
+{
+    if (outcome == TransferOutcome::Done)
+        return true;
+    if (outcome == TransferOutcome::Gone)
+        link_.markGone();
+    noteTransportText(transferOutcomeText(outcome));
+    return false;
+}
+
+// A text that repeats within one request is counted instead, and the count
+// logged by flushRepeats: a request polling a failing device for 40 s would
+// otherwise log a line every millisecond.
+void TestCommandChannel::noteTransportText(std::string_view text)
+{
+    if (repeatedText_ == text) {
+        ++repeatCount_;
+        return;
+    }
+    flushRepeats();
+    repeatedText_ = text;
+    repeatCount_ = 1;
+    log_.appendLog(text);
+}
+
+void TestCommandChannel::flushRepeats()
+{
+    if (repeatCount_ > 1)
+        log_.appendLog("USB: the text above came " + std::to_string(repeatCount_) + " times\r\n");
+    repeatedText_ = {};
+    repeatCount_ = 0;
+}
+
 int TestCommandChannel::controlWrite(UsbTransport* device, std::span<const uint8_t> packet)
 {
     std::array<uint8_t, usb::kWriteOutputSize> output{};
     const TransferResult result = device
         ? device->controlTransfer(packet, output, usb::kWriteTimeoutMs)
-        : TransferResult{TransferOutcome::Failed, 0};
-    return reportTransferOutcome(log_, result.outcome) ? kOk : kFailed;
+        : TransferResult{TransferOutcome::Gone, 0};
+    return noteOutcome(result.outcome) ? kOk : kFailed;
 }
 
 int TestCommandChannel::controlRead(UsbTransport* device, std::span<uint8_t> buffer, size_t& lengthOut)
@@ -185,11 +262,11 @@ int TestCommandChannel::controlRead(UsbTransport* device, std::span<uint8_t> buf
     std::copy_n(buffer.begin(), usb::kSetupSize, input.begin());
     const TransferResult result = device
         ? device->controlTransfer(input, driverOutput_, usb::kReadTimeoutMs)
-        : TransferResult{TransferOutcome::Failed, 0};
-    if (!reportTransferOutcome(log_, result.outcome))
+        : TransferResult{TransferOutcome::Gone, 0};
+    if (!noteOutcome(result.outcome))
         return kFailed;
     if (result.outputBytes < usb::kDriverPrefixSize) {
-        log_.appendLog("USB: Answer size invlid!\r\n");
+        noteTransportText("USB: Answer size invlid!\r\n");
         return kFailed;
     }
     // A transport never reports more than the output holds; the clamp to the

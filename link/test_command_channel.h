@@ -5,9 +5,11 @@
 #include "link/phone_link.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace p2k {
 
@@ -15,6 +17,14 @@ namespace p2k {
 inline constexpr int kOk = 0;
 inline constexpr int kFailed = -1;
 inline constexpr int kMalformed = 1;
+
+// Called before every driver request of a command: lets the front end keep
+// its window alive while a long command runs.
+class RequestGate {
+public:
+    virtual ~RequestGate() = default;
+    virtual void beforeRequest() = 0;
+};
 
 // Carries one test command at a time to the phone and brings back its answer.
 class TestCommandChannel {
@@ -41,6 +51,22 @@ public:
 
     uint16_t sequenceCounter() const { return sequence_; }
 
+    void setRequestGate(RequestGate* gate) { gate_ = gate; }
+
+    // The front end's interrupt flag (Ctrl-C, Esc, the close box).
+    void setInterruptFlag(const std::atomic<bool>* flag) { interrupt_ = flag; }
+    bool interruptRaised() const { return interrupt_ != nullptr && interrupt_->load(); }
+
+    // True when the running command must stop at this point: the operator
+    // interrupted it, or the phone is gone (which is logged here, once).
+    // Requests that clean up after an interrupt still go through; once the
+    // phone is gone, every request fails at once.
+    bool stopRequested();
+
+    // At the end of a command: logs that the operator interrupted it, on a
+    // line of its own; true then.
+    bool reportInterrupted();
+
     // The driver requests beneath transact, with their "USB: ..." texts.
     // controlRead sends the setup block at the start of buffer and copies the
     // data the phone sent (driver prefix removed) over buffer.
@@ -52,11 +78,22 @@ private:
                  std::span<uint8_t> answerBuffer, uint32_t& answerLength);
     bool pollForAnswer(UsbTransport* device, uint8_t& count, uint16_t& queuedBytes);
     int judgeAnswer(size_t received, std::span<uint8_t> answerBuffer, uint32_t& answerLength);
+    bool noteOutcome(TransferOutcome outcome);
+    void noteTransportText(std::string_view text);
+    void flushRepeats();
+    int failStep(const char* text);
+    bool phoneGone();
 
     PhoneLink& link_;
     OperatorLog& log_;
     Clock& clock_;
     uint16_t sequence_ = 0;
+    RequestGate* gate_ = nullptr;
+    const std::atomic<bool>* interrupt_ = nullptr;
+    bool goneReported_ = false;
+    // The last transport text logged in this request, and how often it came.
+    std::string_view repeatedText_;
+    uint32_t repeatCount_ = 0;
     std::array<uint8_t, kRequestBufferSize> request_{};
     std::array<uint8_t, kReadBufferSize> status_{};
     std::array<uint8_t, kReadBufferSize> answer_{};

@@ -40,6 +40,8 @@ const char* outcomeText(TransferOutcome outcome)
         return "event create failed";
     case TransferOutcome::EventResetFailed:
         return "event reset failed";
+    case TransferOutcome::Gone:
+        return "gone";
     }
     return "?";
 }

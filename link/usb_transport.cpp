@@ -9,24 +9,30 @@ uint16_t UsbTransport::interfaceNumber() const
     return usb::kUsualInterfaceNumber;
 }
 
-bool reportTransferOutcome(OperatorLog& log, TransferOutcome outcome)
+const char* transferOutcomeText(TransferOutcome outcome)
 {
     switch (outcome) {
     case TransferOutcome::Done:
-        return true;
+        return "";
     case TransferOutcome::EventCreateFailed:
-        log.appendLog("USB: Event create failed!\r\n");
-        break;
+        return "USB: Event create failed!\r\n";
     case TransferOutcome::EventResetFailed:
-        log.appendLog("USB: Event reset failed!\r\n");
-        break;
+        return "USB: Event reset failed!\r\n";
     case TransferOutcome::TimedOut:
-        log.appendLog("USB: IO Time-out!\r\n");
-        break;
+        return "USB: IO Time-out!\r\n";
     case TransferOutcome::Failed:
-        log.appendLog("USB: IO Failed!\r\n");
-        break;
+        return "USB: IO Failed!\r\n";
+    case TransferOutcome::Gone:
+        return "USB: Device gone!\r\n";
     }
+    return "";
+}
+
+bool reportTransferOutcome(OperatorLog& log, TransferOutcome outcome)
+{
+    if (outcome == TransferOutcome::Done)
+        return true;
+    log.appendLog(transferOutcomeText(outcome));
     return false;
 }
 

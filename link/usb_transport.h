@@ -15,6 +15,7 @@ enum class TransferOutcome {
     Failed,            // the driver or the device refused or lost the request
     EventCreateFailed, // the completion event could not be created (Windows)
     EventResetFailed,  // the completion event could not be reset (Windows)
+    Gone,              // the device is no longer there (unplugged, or its handle already released)
 };
 
 struct TransferResult {
@@ -45,6 +46,9 @@ public:
     // 8; a transport that learned another number says so.
     virtual uint16_t interfaceNumber() const;
 };
+
+// The "USB: ..." text of a request that did not complete; empty for Done.
+const char* transferOutcomeText(TransferOutcome outcome);
 
 // Logs the "USB: ..." text of a request that did not complete; true for Done.
 bool reportTransferOutcome(OperatorLog& log, TransferOutcome outcome);

@@ -19,7 +19,9 @@ TransferOutcome transferOutcomeOf(int libusbResult)
 {
     if (libusbResult >= 0)
         return TransferOutcome::Done;
-    return libusbResult == LIBUSB_ERROR_TIMEOUT ? TransferOutcome::TimedOut : TransferOutcome::Failed;
+    if (libusbResult == LIBUSB_ERROR_TIMEOUT)
+        return TransferOutcome::TimedOut;
+    return libusbResult == LIBUSB_ERROR_NO_DEVICE ? TransferOutcome::Gone : TransferOutcome::Failed;
 }
 
 LibusbTransport::LibusbTransport(std::unique_ptr<UsbDeviceHandle> device, uint8_t interfaceNumber)

@@ -13,6 +13,15 @@ void cancelAndDrain(HANDLE device, OVERLAPPED& overlapped)
     GetOverlappedResult(device, &overlapped, &ignored, TRUE);
 }
 
+// A failed request of a device that was removed, or of a handle already
+// closed, will never succeed again.
+TransferOutcome failureOutcome(DWORD error)
+{
+    const bool gone = error == ERROR_DEVICE_REMOVED || error == ERROR_DEV_NOT_EXIST || error == ERROR_INVALID_HANDLE
+                      || error == ERROR_DEVICE_NOT_CONNECTED;
+    return gone ? TransferOutcome::Gone : TransferOutcome::Failed;
+}
+
 // Issues the request and waits for it; the event belongs to the caller.
 TransferResult runRequest(HANDLE device, HANDLE event, DWORD code, std::span<const uint8_t> input,
                           std::span<uint8_t> output, uint32_t timeoutMs)
@@ -25,15 +34,16 @@ TransferResult runRequest(HANDLE device, HANDLE event, DWORD code, std::span<con
                                          static_cast<DWORD>(output.size()), nullptr, &overlapped);
     // A request the driver refused at once will never signal the event.
     if (!started && GetLastError() != ERROR_IO_PENDING)
-        return {TransferOutcome::Failed, 0};
+        return {failureOutcome(GetLastError()), 0};
     if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
         cancelAndDrain(device, overlapped);
         return {TransferOutcome::TimedOut, 0};
     }
     DWORD transferred = 0;
     if (!GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+        const DWORD error = GetLastError();
         cancelAndDrain(device, overlapped);
-        return {TransferOutcome::Failed, 0};
+        return {failureOutcome(error), 0};
     }
     return {TransferOutcome::Done, transferred};
 }

@@ -105,7 +105,7 @@ int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
     return answerLength_ == 1 && answer_[0] == kFileFailure ? kFailed : kOk;
 }
 
-int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received)
+int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, MainWindow* progress)
 {
     received = 0;
     if (size == 0 || buffer.size() < size)
@@ -126,12 +126,14 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
             return kFailed; // more than was asked for is no answer to trust
         std::copy_n(answer_.begin(), got, buffer.begin() + received);
         received += got;
+        if (progress != nullptr)
+            progress->setProgressPosition(received);
         more = got == asked && (got == kBlockSize || received < size);
     }
     return got == 1 ? kFailed : kOk;
 }
 
-int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
+int PhoneFileSystem::writeFile(std::span<const uint8_t> data, MainWindow* progress)
 {
     if (data.empty())
         return kFailed;
@@ -148,6 +150,8 @@ int PhoneFileSystem::writeFile(std::span<const uint8_t> data)
         if (answerLength_ == 1 && answer_[0] != kWriteAccepted)
             return kFailed;
         offset += chunk;
+        if (progress != nullptr)
+            progress->setProgressPosition(static_cast<uint32_t>(offset));
     }
     return kOk;
 }

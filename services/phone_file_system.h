@@ -29,9 +29,10 @@ public:
     int openFile(std::string_view name, uint32_t attributes);
     // Reads size bytes from the open file into buffer (at least size bytes
     // long); received tells how many arrived. 0 or -1. A size of 1 cannot be
-    // read: its one byte is indistinguishable from a status answer.
-    int readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received);
-    int writeFile(std::span<const uint8_t> data);
+    // read: its one byte is indistinguishable from a status answer. Reads and
+    // writes move progress, when given, to the bytes done.
+    int readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, MainWindow* progress = nullptr);
+    int writeFile(std::span<const uint8_t> data, MainWindow* progress = nullptr);
     int seekFile(uint32_t offset, uint8_t origin);
     int closeFile();
     int deleteFile(std::string_view name);
@@ -56,11 +57,14 @@ public:
     std::span<uint8_t> listChunks() { return std::span(list_).first(listStored_); }
     uint32_t freeSpace() const { return freeSpace_; }
 
-    // A front end that can be interrupted (Ctrl-C) sets this flag: reads,
-    // writes and the list fetch then fail between two requests, and the
-    // command's usual failure path closes what it opened.
-    void setInterruptFlag(const std::atomic<bool>* flag) { interrupt_ = flag; }
-    bool interrupted() const { return interrupt_ != nullptr && interrupt_->load(); }
+    // A front end that can be interrupted (Ctrl-C, Esc) sets this flag:
+    // reads, writes and the list fetch then fail between two requests, and
+    // the command's usual failure path closes what it opened. They stop the
+    // same way once the phone is gone.
+    void setInterruptFlag(const std::atomic<bool>* flag) { channel_.setInterruptFlag(flag); }
+    bool interrupted() const { return channel_.stopRequested(); }
+    // Only the operator's interrupt, not a gone phone.
+    bool interruptedByOperator() const { return channel_.interruptRaised(); }
 
 private:
     int send(size_t length, std::span<uint8_t> answer);
@@ -82,7 +86,6 @@ private:
     std::vector<uint8_t> list_;
     size_t listStored_ = 0;
     uint32_t freeSpace_ = 0;
-    const std::atomic<bool>* interrupt_ = nullptr;
 };
 
 } // namespace p2k

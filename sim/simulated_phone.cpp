@@ -19,7 +19,7 @@ public:
     {
         const std::shared_ptr<SimulatedPhone*> phone = phone_.lock();
         if (!phone)
-            return TransferResult{TransferOutcome::Failed, 0};
+            return TransferResult{TransferOutcome::Gone, 0};
         return (*phone)->transfer(attachment_, input, output);
     }
 
@@ -412,7 +412,10 @@ TransferResult SimulatedPhone::transfer(uint64_t attachment, std::span<const uin
         clock_.sleepMs(config_.transferDelayMs);
     std::lock_guard lock(mutex_);
     settleRestart();
-    if (attachment != attachmentId_ || !commandInterfaceUp())
+    // A handle from before a detach belongs to a device that is gone.
+    if (attachment != attachmentId_)
+        return TransferResult{TransferOutcome::Gone, 0};
+    if (!commandInterfaceUp())
         return failed();
     ++transferCount_;
     if (input.size() < wire::kSetupSize)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 
 namespace p2k::test {
 namespace {
@@ -173,9 +174,10 @@ TEST_P(ChannelPollTimeoutTest, PollsEveryMillisecondForFortySecondsThenGivesUp)
     // One poll per millisecond; none starts once 40 s have passed.
     EXPECT_EQ(usb->transfers().size(), 1u + 40000u);
     EXPECT_EQ(clock.tickMs(), 1000u + 40000u);
-    std::string expected;
-    for (int i = 0; i < 40000 && !GetParam().logPerPoll.empty(); ++i)
-        expected += GetParam().logPerPoll;
+    // A text that repeats within the request is logged once, with its count.
+    const std::string expected = GetParam().logPerPoll.empty()
+                                     ? ""
+                                     : GetParam().logPerPoll + "USB: the text above came 40000 times\r\n";
     EXPECT_EQ(sink.text(), expected + "CMD: Answer wait timeout!\r\n");
 }
 
@@ -263,11 +265,79 @@ TEST_P(ChannelTransportFailureTest, FailedDataReadEndsTheRequest)
 INSTANTIATE_TEST_SUITE_P(Outcomes, ChannelTransportFailureTest, testing::ValuesIn(kTransportFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ChannelTest, NoOpenDeviceIsATransportFailure)
+TEST_F(ChannelTest, DifferentTextsInARequestAreEachLoggedAndRepeatsCounted)
+{
+    usb->queue(writeAccepted());
+    for (int i = 0; i < 3; ++i)
+        usb->queue(failedWith(TransferOutcome::Failed));
+    usb->queue(failedWith(TransferOutcome::TimedOut));
+    usb->queue(failedWith(TransferOutcome::Failed));
+    usb->queue(failedWith(TransferOutcome::Failed));
+    usb->queue(statusReply(1, 8));
+    usb->queue(dataReply(DataAnswer().withStatus(6)));
+    EXPECT_EQ(transact(0x4A), kOk);
+    EXPECT_EQ(sink.text(), "USB: IO Failed!\r\nUSB: the text above came 3 times\r\n"
+                           "USB: IO Time-out!\r\n"
+                           "USB: IO Failed!\r\nUSB: the text above came 2 times\r\n");
+}
+
+const std::string kGoneLine = "Тело отключилось, команда остановлена\r\n";
+
+// Gone: a released handle, or a transport that says its device is gone.
+TEST_F(ChannelTest, AGoneDeviceEndsTheRequestAtOnceAndTheNextOneUnsent)
+{
+    for (const bool released : {true, false}) {
+        SCOPED_TRACE(released ? "released handle" : "transport reports gone");
+        SetUp();
+        sink.clear();
+        if (released) {
+            link.release();
+        } else {
+            usb->queue(writeAccepted());
+            usb->setFallback(failedWith(TransferOutcome::Gone));
+        }
+        EXPECT_EQ(transact(0x4A), kFailed);
+        EXPECT_EQ(clock.tickMs(), 1000u) << "no polling for a gone device";
+        EXPECT_EQ(sink.text(), "USB: Device gone!\r\n");
+        const size_t transfers = released ? 0 : usb->transfers().size();
+        EXPECT_EQ(transfers, released ? 0u : 2u);
+
+        EXPECT_EQ(transact(0x4A), kFailed);
+        EXPECT_TRUE(channel.stopRequested());
+        EXPECT_EQ(transact(0x4A), kFailed);
+        EXPECT_EQ(sink.text(), "USB: Device gone!\r\n" + kGoneLine);
+        if (!released) {
+            EXPECT_EQ(usb->transfers().size(), transfers) << "nothing more is sent";
+        }
+    }
+}
+
+TEST_F(ChannelTest, TheGoneLineStandsOnALineOfItsOwnAndANewDeviceClearsGone)
 {
     link.release();
+    log.appendLog("Скачиваем...");
     EXPECT_EQ(transact(0x4A), kFailed);
-    EXPECT_EQ(sink.text(), "USB: IO Failed!\r\nCMD: Data write fail!\r\n");
+    EXPECT_TRUE(channel.stopRequested());
+    EXPECT_EQ(sink.text(), "Скачиваем...USB: Device gone!\r\n" + kGoneLine);
+
+    SetUp();
+    EXPECT_FALSE(channel.stopRequested());
+    scriptExchange(DataAnswer().withSequence(0x8002).withStatus(6));
+    EXPECT_EQ(transact(0x4A), kOk);
+}
+
+TEST_F(ChannelTest, AnInterruptLetsRequestsThroughAndIsReportedOnItsOwnLine)
+{
+    std::atomic<bool> interrupt{false};
+    channel.setInterruptFlag(&interrupt);
+    EXPECT_FALSE(channel.reportInterrupted());
+    interrupt.store(true);
+    EXPECT_TRUE(channel.stopRequested());
+    scriptExchange(DataAnswer().withStatus(6));
+    EXPECT_EQ(transact(0x4A), kOk) << "a close after the interrupt still goes through";
+    log.appendLog("Скачиваем...");
+    EXPECT_TRUE(channel.reportInterrupted());
+    EXPECT_EQ(sink.text(), "Скачиваем...\r\nПрервано\r\n");
 }
 
 struct MalformedCase {

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 
 namespace p2k::test {
@@ -80,7 +82,24 @@ struct FailureKind {
 };
 
 const FailureKind kRefused{"Refused", {sim::Fault::ErrorStatus, 7}, "GENERIC FAILURE\r\n", false};
-const FailureKind kUnplugged{"Unplugged", {sim::Fault::UnplugMidRequest}, "CMD: Answer wait timeout!\r\n", true};
+const FailureKind kUnplugged{"Unplugged", {sim::Fault::UnplugMidRequest}, "USB: Device gone!\r\n", true};
+
+const std::string kGoneLine = "Тело отключилось, команда остановлена\r\n";
+
+// Once the phone is gone, the command ends at its next request: a few lines
+// at most, the gone line once.
+void checkGone(const std::string& log)
+{
+    const size_t unplug = log.find(kUnplugged.trace);
+    if (unplug == std::string::npos)
+        return; // swallowed by the silent first open of a download
+    const std::string after = log.substr(unplug);
+    const auto lines = std::count(after.begin(), after.end(), '\n') + (after.ends_with("\n") ? 0 : 1);
+    EXPECT_LE(lines, 5) << after;
+    EXPECT_EQ(after.find(kUnplugged.trace, 1), std::string::npos) << "the transport's text comes once";
+    const size_t gone = log.find(kGoneLine);
+    EXPECT_EQ(log.find(kGoneLine, gone + 1), std::string::npos) << "the gone line comes once";
+}
 
 // One command: how to set it up, run it, and what must hold when its k-th
 // request failed. requests names each request the command makes.
@@ -103,6 +122,8 @@ void checkAlways(Bench& bench, const Scenario& scenario, size_t k, const Failure
     if (std::string_view(scenario.requests[k - 1]) != "quiet open") {
         EXPECT_NE(bench.sink.text().find(kind.trace), std::string::npos) << "the failure's reason is logged";
     }
+    if (kind.phoneGone)
+        checkGone(bench.sink.text());
 }
 
 void sweep(const Scenario& scenario, const FailureKind& kind)
@@ -206,7 +227,9 @@ Scenario downloadScenario()
                     EXPECT_EQ(b.pc.files["D:/down/one.bin"].bytes, kOne);
                 }
                 EXPECT_EQ(result, twoSaved && oneSaved);
-                const std::string ending = k == 2 || k == 7 ? "Косяк!! Кэннот сик ту зиро - сами думайте, че эт такое.."
+                // Gone at the first file's close, the command stops before the second file.
+                const std::string ending = k == 5 && kind.phoneGone ? kGoneLine
+                                           : k == 2 || k == 7 ? "Косяк!! Кэннот сик ту зиро - сами думайте, че эт такое.."
                                            : k == 3 || k == 4 || k == 8 ? "Косяк!! Не могу прочесть файл!"
                                            : twoSaved && oneSaved ? " ok\r\n"
                                                                   : "Косяк!! Не могу открыть файл!";
@@ -249,7 +272,10 @@ Scenario attributeScenario()
                 // A refused close keeps two.bin open, so one.bin cannot be opened.
                 const bool twoChanged = k != 1;
                 const bool oneChanged = k == 4 || (k == 1 && !kind.phoneGone);
-                EXPECT_EQ(b.fileLinesOk("Меняем атрибут.."), (std::vector<bool>{twoChanged, oneChanged}));
+                std::vector<bool> lines{twoChanged, oneChanged};
+                if (kind.phoneGone && k <= 2)
+                    lines.pop_back(); // the command stops once the phone is gone
+                EXPECT_EQ(b.fileLinesOk("Меняем атрибут.."), lines);
                 EXPECT_EQ(b.phone.findFile("/a/two.bin")->attributes, twoChanged ? 4u : 0u);
                 EXPECT_EQ(b.phone.findFile("/a/one.bin")->attributes, oneChanged ? 4u : 0u);
                 EXPECT_EQ(result, twoChanged && oneChanged);
@@ -346,6 +372,84 @@ std::vector<Case> allCases()
     }
     return cases;
 }
+
+// ---- the operator interrupts --------------------------------------------------
+
+// Raises the interrupt flag (Esc, the close box, Ctrl-C) before the request
+// that would be the phone's n-th.
+class InterruptBefore : public RequestGate {
+public:
+    InterruptBefore(const sim::SimulatedPhone& phone, std::atomic<bool>& flag, uint64_t n)
+        : phone_(phone), flag_(flag), n_(n) {}
+    void beforeRequest() override
+    {
+        if (phone_.requestCount() + 1 >= n_)
+            flag_.store(true);
+    }
+
+private:
+    const sim::SimulatedPhone& phone_;
+    std::atomic<bool>& flag_;
+    uint64_t n_;
+};
+
+// What a PC file may hold: a whole phone file or record, or a file the test put there.
+bool isWhole(Bench& b, const Bytes& bytes)
+{
+    for (const sim::SimFile& file : b.phone.files()) {
+        if (file.content == bytes)
+            return true;
+    }
+    for (const auto& record : b.phone.seemRecords()) {
+        if (record.bytes == bytes)
+            return true;
+    }
+    return bytes == kTwo || bytes == pattern(60, 9);
+}
+
+void sweepInterrupts(const Scenario& scenario)
+{
+    for (size_t k = 1;; ++k) {
+        SCOPED_TRACE("interrupted before request " + std::to_string(k));
+        Bench bench;
+        scenario.prepare(bench);
+        std::atomic<bool> flag{false};
+        InterruptBefore gate(bench.phone, flag, bench.phone.requestCount() + k);
+        bench.channel.setInterruptFlag(&flag);
+        bench.channel.setRequestGate(&gate);
+        scenario.run(bench);
+        const bool interrupted = bench.channel.reportInterrupted();
+        if (!interrupted) {
+            EXPECT_EQ(k - 1, scenario.requests.size()) << "the command makes as many requests as listed";
+            return;
+        }
+        const std::string log = bench.sink.text();
+        SCOPED_TRACE(log.substr(0, 600));
+        EXPECT_TRUE(log.ends_with("Прервано\r\n"));
+        const std::string before = log.substr(0, log.size() - std::string("Прервано\r\n").size());
+        EXPECT_TRUE(before.empty() || before.ends_with("\n")) << "the line stands on its own";
+        EXPECT_EQ(bench.pc.openCount, 0) << "a PC file was left open";
+        EXPECT_FALSE(bench.phone.fileOpen()) << "a phone file was left open";
+        EXPECT_TRUE(bench.phone.violations().empty());
+        for (const auto& [path, stored] : bench.pc.files)
+            EXPECT_TRUE(isWhole(bench, stored.bytes)) << path << " is half-written";
+        if (testing::Test::HasFailure())
+            return;
+    }
+}
+
+class InterruptTest : public testing::TestWithParam<Scenario (*)()> {};
+
+TEST_P(InterruptTest, EveryRequestMayBeInterrupted)
+{
+    sweepInterrupts(GetParam()());
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, InterruptTest,
+                         testing::Values(refreshScenario, uploadScenario, downloadScenario, deleteScenario,
+                                         attributeScenario, seemDownloadScenario, seemUploadScenario,
+                                         ringtoneScenario),
+                         [](const auto& info) { return std::string(info.param().name); });
 
 INSTANTIATE_TEST_SUITE_P(Commands, FaultInjectionTest, testing::ValuesIn(allCases()), [](const auto& info) {
     return std::string(info.param.scenario().name) + info.param.kind->name;

@@ -399,13 +399,13 @@ TEST_F(SimPhoneTest, SimUnplugMidRequestDetachesWithoutCarryingItOut)
     const Raw written = send(0x4A, {0x00, 0x00, 0x00, 0x05, '/', 'a', '/', 'o', 'n', 'e', '.', 't', 'x', 't'});
     EXPECT_EQ(written.outcome, TransferOutcome::Done);
     EXPECT_FALSE(phone->attached());
-    EXPECT_EQ(poll().outcome, TransferOutcome::Failed);
+    EXPECT_EQ(poll().outcome, TransferOutcome::Gone);
     EXPECT_EQ(phone->open(), nullptr);
     EXPECT_NE(phone->findFile("/a/one.txt"), nullptr);
 
     phone->plugIn();
     EXPECT_TRUE(phone->attached());
-    EXPECT_EQ(poll().outcome, TransferOutcome::Failed); // the old handle stays dead
+    EXPECT_EQ(poll().outcome, TransferOutcome::Gone); // the old handle stays dead
     handle = phone->open();
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(exchange(0x4A, kListCount).data, (Bytes{0x00, 0x02}));
@@ -450,13 +450,13 @@ TEST_F(SimPhoneTest, SimRestartDetachesAfterTheAnswerIsReadAndReturnsLater)
 
     EXPECT_FALSE(phone->attached());
     EXPECT_EQ(phone->restartCount(), 1);
-    EXPECT_EQ(poll().outcome, TransferOutcome::Failed);
+    EXPECT_EQ(poll().outcome, TransferOutcome::Gone);
     EXPECT_EQ(phone->open(), nullptr);
     clock.advance(2999);
     EXPECT_FALSE(phone->attached());
     clock.advance(1);
     EXPECT_TRUE(phone->attached());
-    EXPECT_EQ(poll().outcome, TransferOutcome::Failed); // a handle from before stays dead
+    EXPECT_EQ(poll().outcome, TransferOutcome::Gone); // a handle from before stays dead
 
     handle = phone->open();
     ASSERT_NE(handle, nullptr);
@@ -504,7 +504,7 @@ TEST_F(SimPhoneTest, SimUnplugAndPlugInChangeTheAttachment)
     phone->unplug();
     EXPECT_FALSE(phone->attached());
     EXPECT_NE(phone->attachmentId(), before);
-    EXPECT_EQ(send(0x4A, kListCount).outcome, TransferOutcome::Failed);
+    EXPECT_EQ(send(0x4A, kListCount).outcome, TransferOutcome::Gone);
     EXPECT_EQ(phone->transferCount(), 0u);
     phone->plugIn();
     EXPECT_TRUE(phone->attached());
@@ -514,7 +514,7 @@ TEST_F(SimPhoneTest, SimUnplugAndPlugInChangeTheAttachment)
 TEST_F(SimPhoneTest, SimHandleOfADestroyedPhoneFails)
 {
     phone.reset();
-    EXPECT_EQ(poll().outcome, TransferOutcome::Failed);
+    EXPECT_EQ(poll().outcome, TransferOutcome::Gone);
 }
 
 } // namespace

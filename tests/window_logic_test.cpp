@@ -238,6 +238,27 @@ TEST(WindowDemoOptions, CommandInterfaceFromZeroTo255)
     }
 }
 
+TEST(WindowDemoOptions, UnplugAfterRequestsTakesTheNextArgument)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::optional<uint32_t> requests;
+    };
+    const std::vector<Case> cases = {
+        {{"--unplug-after-requests", "40"}, 40},
+        {{"--hold-phone", "--unplug-after-requests", "1"}, 1},
+        {{"--unplug-after-requests", "0"}, std::nullopt},
+        {{"--unplug-after-requests", "-3"}, std::nullopt},
+        {{"--unplug-after-requests", "4x"}, std::nullopt},
+        {{"--unplug-after-requests"}, std::nullopt},
+        {{"--unplug-after-requests=40"}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const DemoOptions options = parseDemoOptions(c.arguments);
+        EXPECT_EQ(options.unplugAfterRequests, c.requests) << c.arguments.front();
+    }
+}
+
 TEST(WindowDemoOptions, AttachEventIsPerProcess)
 {
     EXPECT_EQ(demoAttachEventName(1234), "Local\\p2kfm-demo-attach-1234");

@@ -37,6 +37,18 @@ public:
             holdPhone(false);
         }).detach();
     }
+
+    void unplugAtRequest(uint32_t request)
+    {
+        phone->injectFault({sim::Fault::UnplugMidRequest, 0, request - 1});
+        std::thread([this] {
+            constexpr DWORD kLookMs = 20;
+            while (phone->queuedFaultCount() > 0)
+                Sleep(kLookMs);
+            Sleep(kReplugDelayMs);
+            phone->plugIn();
+        }).detach();
+    }
 };
 
 } // namespace
@@ -45,10 +57,12 @@ Application::PlatformFactory demoPlatformFactory(const DemoOptions& options)
 {
     sim::PhoneConfig config = sim::demoPhoneConfig();
     config.commandInterface = options.commandInterface.value_or(sim::kUsualCommandInterface);
-    return [config, holdPhone = options.holdPhone](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
+    return [config, options](OperatorLog& log, Clock& clock) -> std::unique_ptr<PhonePlatform> {
         auto platform = std::make_unique<DemoPlatform>(log, clock, config);
-        if (holdPhone)
+        if (options.holdPhone)
             platform->holdUntilReleased();
+        if (options.unplugAfterRequests)
+            platform->unplugAtRequest(*options.unplugAfterRequests);
         return platform;
     };
 }

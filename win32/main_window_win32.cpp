@@ -4,6 +4,7 @@
 #include "core/text_win32.h"
 #include "commands/seem_commands.h"
 
+#include <algorithm>
 #include <string>
 
 namespace p2k {
@@ -36,6 +37,33 @@ std::wstring windowText(HWND window)
     return text;
 }
 
+bool isKeyboardOrMouse(UINT message)
+{
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST)
+           || (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// The operator's input while a command runs: Esc and the close box stop it,
+// everything else is dropped so that no click turns into a new command.
+CommandGesture gestureOf(const MSG& message)
+{
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE)
+        return CommandGesture::Cancel;
+    if (message.message == WM_NCLBUTTONDOWN && message.wParam == HTCLOSE)
+        return CommandGesture::Close;
+    return CommandGesture::None;
+}
+
+// Column widths are given for 96 dots per inch.
+int scaledForDpi(HWND window, int pixels)
+{
+    const HDC screen = GetDC(window);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : USER_DEFAULT_SCREEN_DPI;
+    if (screen != nullptr)
+        ReleaseDC(window, screen);
+    return MulDiv(pixels, dpi, USER_DEFAULT_SCREEN_DPI);
+}
+
 bool onThreadOf(HWND window)
 {
     return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
@@ -61,6 +89,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case kLogAppendMessage:
         return window.onLogAppend(lParam);
     default:
+        if (message == taskbarCreatedMessage())
+            return window.onTaskbarCreated();
         return FALSE;
     }
 }
@@ -188,7 +218,7 @@ void Win32MainWindow::insertListColumns()
         LVCOLUMNW record{};
         record.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         record.fmt = LVCFMT_LEFT;
-        record.cx = column.width;
+        record.cx = scaledForDpi(dialog(), column.width);
         record.pszText = const_cast<wchar_t*>(column.title);
         record.iSubItem = position;
         SendDlgItemMessageW(dialog(), control::kFileList, LVM_INSERTCOLUMNW, static_cast<WPARAM>(position),
@@ -238,7 +268,11 @@ INT_PTR Win32MainWindow::onSystemCommand(WPARAM command)
     // The whole parameter counts: a request with extra low bits gets the
     // default handling.
     if (command == SC_CLOSE) {
-        EndDialog(dialog(), 0);
+        // A running command is stopped first; the window closes once it has returned.
+        if (app_.dispatcher().commandRunning())
+            app_.pump().requestClose();
+        else
+            EndDialog(dialog(), 0);
         return TRUE;
     }
     if (command == SC_MINIMIZE) {
@@ -266,6 +300,8 @@ INT_PTR Win32MainWindow::onCommand(WPARAM command)
 {
     if (command <= 0xFFFFFFFFu)
         app_.dispatcher().dispatch(static_cast<uint32_t>(command));
+    if (!app_.dispatcher().commandRunning() && app_.pump().takeCloseRequest())
+        EndDialog(dialog(), 0);
     return TRUE;
 }
 
@@ -285,16 +321,25 @@ INT_PTR Win32MainWindow::onLogAppend(LPARAM text)
     return TRUE;
 }
 
+INT_PTR Win32MainWindow::onTaskbarCreated()
+{
+    if (inTray_)
+        Shell_NotifyIconW(NIM_ADD, &tray_);
+    return TRUE;
+}
+
 void Win32MainWindow::hideToTray()
 {
     ShowWindow(dialog(), SW_HIDE);
     Shell_NotifyIconW(NIM_ADD, &tray_);
+    inTray_ = true;
 }
 
 void Win32MainWindow::restoreFromTray()
 {
     ShowWindow(dialog(), SW_SHOWNORMAL);
     Shell_NotifyIconW(NIM_DELETE, &tray_);
+    inTray_ = false;
 }
 
 void Win32MainWindow::showListMenu()
@@ -353,6 +398,34 @@ bool Win32MainWindow::askYesNo(std::string_view caption, std::string_view questi
 void Win32MainWindow::notifyConnection(int32_t connected)
 {
     SendMessageW(dialog(), kConnectionMessage, static_cast<WPARAM>(connected), 0);
+}
+
+CommandGesture Win32MainWindow::handleMessagesDuringCommand()
+{
+    // PeekMessage itself handles the messages other threads send, such as
+    // the monitor's notifications and log appends.
+    CommandGesture gesture = CommandGesture::None;
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Leave it for the dialog's own loop, and stop the command.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return CommandGesture::Close;
+        }
+        if (isKeyboardOrMouse(message.message)) {
+            gesture = std::max(gesture, gestureOf(message)); // a close outranks a cancel
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return gesture;
+}
+
+UINT taskbarCreatedMessage()
+{
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
 }
 
 } // namespace p2k

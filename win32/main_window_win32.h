@@ -81,6 +81,7 @@ public:
     void showAbout() override;
     bool askYesNo(std::string_view caption, std::string_view question, DefaultButton defaultButton) override;
     void notifyConnection(int32_t connected) override;
+    CommandGesture handleMessagesDuringCommand() override;
 
     // The dialog procedure's handlers, one per message.
     void remember(HWND dialog) { dialog_.store(dialog); }
@@ -91,6 +92,7 @@ public:
     INT_PTR onCommand(WPARAM command);
     INT_PTR onNotify(LPARAM header);
     INT_PTR onLogAppend(LPARAM text);
+    INT_PTR onTaskbarCreated();
 
 private:
     HWND dialog() const { return dialog_.load(); }
@@ -120,6 +122,10 @@ private:
     PhoneCommands phoneCommands_;
     NOTIFYICONDATAW tray_{};
     HIMAGELIST images_ = nullptr;
+    bool inTray_ = false;
 };
+
+// Explorer's broadcast after a restart: tray icons must be added again.
+UINT taskbarCreatedMessage();
 
 } // namespace p2k

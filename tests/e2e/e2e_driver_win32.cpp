@@ -547,6 +547,8 @@ private:
         checkUpload();
         checkAttributes();
         checkSeemRoundTrip();
+        checkLongSeemRange();
+        checkLongUpload();
         checkRestartBy(1003, "\"Рестарт\"");
         checkUpdateRingtones();
         checkSuspend();
@@ -771,7 +773,8 @@ private:
         const bool asked = waitUntil([&] { return (box = findOwnedWindow(main_, L"#32770")); }, kUiTimeoutMs);
         if (!checks_.check(asked, "delete asks a question owned by the window"))
             return;
-        checks_.check(staticTextOf(box) == L"Действительно удалить?", "the question reads \"Действительно удалить?\"",
+        checks_.check(staticTextOf(box).starts_with(L"Действительно удалить?\r\n/a/"),
+                      "the question reads \"Действительно удалить?\" and names the file",
                       show(staticTextOf(box)));
         // A command message while the question is open must not start another command.
         send(main_, WM_COMMAND, 1001);
@@ -859,6 +862,65 @@ private:
                       "\"Закачать SEEM\" writes the record back", show(gained));
     }
 
+    // The window answers within a second all through a long command, and
+    // Esc stops it within two.
+    void checkAliveThenEsc(const std::string& what, const std::wstring& before)
+    {
+        DWORD slowest = 0;
+        bool answered = true;
+        for (int i = 0; i < 5; ++i) {
+            const DWORD start = GetTickCount();
+            DWORD_PTR ignored = 0;
+            answered = answered && SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) != 0;
+            slowest = std::max(slowest, GetTickCount() - start);
+            Sleep(100);
+        }
+        const std::wstring during = log();
+        const bool running = during.find(L"Прервано") == std::wstring::npos && during.find(L" ok\r\n") == std::wstring::npos
+                             && during.find(L"Done.") == std::wstring::npos;
+        checks_.check(answered && running, what + ": the window answers WM_NULL within 1 s during the command",
+                      "slowest " + std::to_string(slowest) + " ms" + (running ? "" : ", but the command had ended"));
+        const DWORD escAt = GetTickCount();
+        PostMessageW(main_, WM_KEYDOWN, VK_ESCAPE, 0);
+        const std::wstring gained = logGainUntil(before, L"Прервано\r\n", 2000);
+        const bool ready = waitUntil([&] { return send(main_, WM_NULL) == 0 && IsWindowEnabled(main_); }, 2000);
+        const DWORD took = GetTickCount() - escAt;
+        checks_.check(gained.ends_with(L"Прервано\r\n") && ready && took <= 2000,
+                      what + ": Esc ends it within 2 s with \"Прервано\" on a line of its own",
+                      std::to_string(took) + " ms: " + show(gained.substr(gained.size() > 80 ? gained.size() - 80 : 0)));
+        print("  measured: " + what + ": Esc to ready " + std::to_string(took) + " ms, slowest WM_NULL " +
+              std::to_string(slowest) + " ms");
+    }
+
+    // A fresh log pane, so that what the long command logs is all there is.
+    std::wstring clearLog()
+    {
+        send(control(1000), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+        return log();
+    }
+
+    void checkLongSeemRange()
+    {
+        send(control(1009), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0000"));
+        send(control(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0300"));
+        const std::wstring before = clearLog();
+        if (answerFileDialog(1011, transferFolder() + L"\\xxxx_yyyy.seem", "SEEM save"))
+            checkAliveThenEsc("SEEM range 0000..0300", before);
+    }
+
+    void checkLongUpload()
+    {
+        const std::wstring source = transferFolder() + L"\\e2e_1mib.bin";
+        {
+            std::ofstream out(std::filesystem::path(source), std::ios::binary | std::ios::trunc);
+            out << std::string(1024 * 1024, 'u');
+        }
+        send(control(1017), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"/a/"));
+        const std::wstring before = clearLog();
+        if (answerFileDialog(1002, source, "open"))
+            checkAliveThenEsc("1 MiB upload", before);
+    }
+
     void checkUpdateRingtones()
     {
         const std::wstring before = log();
@@ -879,6 +941,42 @@ private:
                       "\"Спячка\" runs without a complaint", show(gained));
     }
 
+public:
+    // A program whose demo phone goes away at request kUnplugAtRequest: in
+    // the middle of reading Track01.mp3 (58112 bytes, 57 reads), after the
+    // list (8 requests), the open and the seek.
+    static constexpr int kUnplugAtRequest = 30;
+
+    void runUnplugged()
+    {
+        const bool online = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
+        if (!checks_.check(online, "unplug run: the phone attaches"))
+            return;
+        refreshList();
+        const int row = rowNamed(L"/a/mobile/audio/Track01.mp3");
+        if (!checks_.check(selectOnly({row}), "unplug run: Track01.mp3 can be selected"))
+            return;
+        // The download reads the whole file before it asks where to save it:
+        // gone mid-read, it never asks.
+        const std::wstring before = clearLog();
+        PostMessageW(control(1005), BM_CLICK, 0, 0);
+        const std::wstring gone = logGainUntil(before, L"USB: Device gone!", kUiTimeoutMs);
+        const DWORD goneAt = GetTickCount();
+        const bool ready = waitUntil([&] { return send(main_, WM_NULL) == 0 && IsWindowEnabled(main_); }, 2000);
+        const DWORD took = GetTickCount() - goneAt;
+        Sleep(500); // anything the command still had to say
+        const std::wstring gained = logGainUntil(before, L"USB: Device gone!");
+        const std::wstring after = gained.substr(std::min(gained.size(), gained.find(L"USB: Device gone!")));
+        const auto lines = std::count(after.begin(), after.end(), L'\n') + (after.ends_with(L"\n") ? 0 : 1);
+        checks_.check(gone.find(L"USB: Device gone!") != std::wstring::npos && ready && lines <= 5,
+                      "an unplugged download ends at once with at most 5 log lines", show(after));
+        print("  measured: unplug to ready " + std::to_string(took) + " ms; the log after the unplug:\n" + show(after));
+        const bool back = waitUntil([&] { return textOf(control(1019)) == L"на связи!"; }, kAttachTimeoutMs);
+        checks_.check(back, "the demo phone comes back after the unplug", show(textOf(control(1019))));
+        checkClose();
+    }
+
+private:
     void checkClose()
     {
         PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -946,6 +1044,15 @@ int wmain(int argc, wchar_t** argv)
         Session session(checks, program, argv[argc - 1]);
         if (session.findWindow())
             driverBuild ? session.runDriverBuild() : session.run();
+    }
+    if (!driverBuild) {
+        ProgramUnderTest unplugged;
+        const std::wstring unplugArguments = L"--unplug-after-requests " + std::to_wstring(Session::kUnplugAtRequest);
+        if (checks.check(unplugged.start(exe, unplugArguments), name + " starts with " + narrow(unplugArguments))) {
+            Session session(checks, unplugged, argv[argc - 1]);
+            if (session.findWindow())
+                session.runUnplugged();
+        }
     }
     return checks.failed() == 0 ? 0 : 1;
 }

@@ -163,7 +163,7 @@ TEST_F(CliOverLibusbTest, UnplugMidTransferFailsTheRequestAtOnce)
 
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "Получаю список файлов...USB: IO Failed!\nCMD: Data read fail!\n"
+    EXPECT_EQ(result.out, "Получаю список файлов...USB: Device gone!\n"
                           "Блин, чета пошло не так.. не получилось, короче..\n")
         << result.err;
     EXPECT_EQ(result.err, "p2kfm-cli: list: the file list could not be read\n");
