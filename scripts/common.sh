@@ -17,6 +17,15 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# ensure_i386: lets apt install i386 packages beside the machine's own
+# (ensure_packages then updates the package lists, as a package is missing).
+ensure_i386() {
+    dpkg --print-foreign-architectures | grep -qx i386 && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo dpkg --add-architecture i386
+}
+
 P2K_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libusb-1.0-0-dev pkg-config umockdev libumockdev-dev)
 # p2kfm-mount and its end-to-end test (getfattr, setfattr).
 P2K_MOUNT_PACKAGES=(libfuse3-dev fuse3 attr)
@@ -24,6 +33,8 @@ P2K_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-m
 # CPack's Debian package: dpkg-shlibdeps finds the dependencies, file spots the programs.
 P2K_PACKAGING_PACKAGES=(dpkg-dev file)
 P2K_WINE_PACKAGES=(wine wine64 xvfb xauth fonts-dejavu-core fonts-liberation)
+# The 32-bit Windows programs need Wine's 32-bit half, from Debian's i386 architecture.
+P2K_WINE32_PACKAGES=(wine32:i386)
 # A virtual display large enough for the window and its dialogs.
 P2K_XVFB=(xvfb-run -a -s "-screen 0 1024x768x24")
 

@@ -7,15 +7,34 @@
 # check failed. Screenshots land in build/e2e/ (window.png, menu.png,
 # about.png, tray.png). Brings the Windows build in build/windows up to date
 # first.
+#
+# With --windows32 the same checks run on the 32-bit programs of
+# build/windows32, under Wine's 32-bit half, with screenshots in build/e2e32/.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-WINDOWS_BUILD=$P2K_BUILD/windows
-E2E_DIR=$P2K_BUILD/e2e
+WIDTH=64
+if [ "${1:-}" = --windows32 ]; then
+    WIDTH=32
+    shift
+fi
+if [ $WIDTH = 32 ]; then
+    WINDOWS_BUILD=$P2K_BUILD/windows32
+    E2E_DIR=$P2K_BUILD/e2e32
+else
+    WINDOWS_BUILD=$P2K_BUILD/windows
+    E2E_DIR=$P2K_BUILD/e2e
+fi
 
 if [ "${1:-}" != --on-display ]; then
-    echo "== End-to-end tests (Wine + Xvfb)"
+    echo "== End-to-end tests (Wine + Xvfb, $WIDTH-bit programs)"
     ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_WINE_PACKAGES[@]}" imagemagick
+    if [ $WIDTH = 32 ]; then
+        ensure_i386
+        ensure_packages "${P2K_WINE32_PACKAGES[@]}"
+        build_windows32 -- p2kfm p2kfm-demo p2kfm-cli p2kfm-e2e >/dev/null
+        exec timeout 290 "${P2K_XVFB[@]}" "$0" --windows32 --on-display
+    fi
     build_windows >/dev/null
     exec timeout 290 "${P2K_XVFB[@]}" "$0" --on-display
 fi
@@ -28,7 +47,7 @@ failed=0
 # lets Wine store Cyrillic file names on the Linux side, while its ANSI code
 # page stays 1252, so the Russian texts must come through the program's own
 # UTF-16.
-use_wine_prefix "$E2E_DIR/wineprefix"
+use_wine_prefix "$P2K_BUILD/e2e/wineprefix"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 SHOTS=$E2E_DIR/requests
 mkdir -p "$E2E_DIR" "$SHOTS"
@@ -131,7 +150,7 @@ cli_copies() {
 cli_copies
 
 for shot in window menu about tray; do
-    check "build/e2e/$shot.png saved" test -s "$E2E_DIR/$shot.png"
+    check "$(basename "$E2E_DIR")/$shot.png saved" test -s "$E2E_DIR/$shot.png"
 done
 
 echo "(e2e run took $((SECONDS - started)) s)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows cross-builds (64-bit and 32-bit, the latter
-# checked for imports Windows XP lacks), the native tests on the optimised
+# checked for imports Windows XP lacks) with their end-to-end tests under
+# Wine, the native tests on the optimised
 # build, the packages, and the native tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 set -euo pipefail
@@ -14,9 +15,10 @@ echo "== Layers"
 
 echo "== Windows builds (mingw-w64, 64-bit and 32-bit)"
 build_windows
-build_windows32 -- p2kfm p2kfm-demo p2kfm-cli
+build_windows32 -- p2kfm p2kfm-demo p2kfm-cli p2kfm-e2e
 "$P2K_ROOT/scripts/check_xp_imports.sh" "$P2K_BUILD"/windows32/{p2kfm,p2kfm-demo,p2kfm-cli}.exe
 "$P2K_ROOT/scripts/e2e.sh"
+"$P2K_ROOT/scripts/e2e.sh" --windows32
 "$P2K_ROOT/scripts/fuzz.sh"
 
 echo "== Native tests (Release)"

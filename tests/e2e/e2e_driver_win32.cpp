@@ -677,40 +677,39 @@ private:
     // The edit field of the common dialog's file name box (cmb13, or edt1).
     static HWND fileNameField(HWND dialog)
     {
-        struct Search {
-            HWND found = nullptr;
-        } search;
-        EnumChildWindows(
-            dialog,
-            [](HWND child, LPARAM param) -> BOOL {
-                const int id = GetDlgCtrlID(child);
-                if (id != 0x47C && id != 0x480)
-                    return TRUE;
-                HWND field = child;
-                if (classOf(child) != L"Edit")
-                    field = FindWindowExW(child, nullptr, L"Edit", nullptr);
-                if (field == nullptr)
-                    return TRUE;
-                reinterpret_cast<Search*>(param)->found = field;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        HWND found = nullptr;
+        EnumChildWindows(dialog, keepFileNameField, reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+
+    // EnumChildWindows callbacks are stdcall, which a lambda is not on 32-bit Windows.
+    static BOOL CALLBACK keepFileNameField(HWND child, LPARAM param)
+    {
+        const int id = GetDlgCtrlID(child);
+        if (id != 0x47C && id != 0x480)
+            return TRUE;
+        HWND field = child;
+        if (classOf(child) != L"Edit")
+            field = FindWindowExW(child, nullptr, L"Edit", nullptr);
+        if (field == nullptr)
+            return TRUE;
+        *reinterpret_cast<HWND*>(param) = field;
+        return FALSE;
     }
 
     static std::string describeChildren(HWND dialog)
     {
         std::string text;
-        EnumChildWindows(
-            dialog,
-            [](HWND child, LPARAM param) -> BOOL {
-                auto& text = *reinterpret_cast<std::string*>(param);
-                text.append(" ").append(std::to_string(GetDlgCtrlID(child))).append(":");
-                text.append(narrow(classOf(child)));
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&text));
+        EnumChildWindows(dialog, describeChild, reinterpret_cast<LPARAM>(&text));
         return text;
+    }
+
+    static BOOL CALLBACK describeChild(HWND child, LPARAM param)
+    {
+        auto& text = *reinterpret_cast<std::string*>(param);
+        text.append(" ").append(std::to_string(GetDlgCtrlID(child))).append(":");
+        text.append(narrow(classOf(child)));
+        return TRUE;
     }
 
     static std::vector<uint8_t> fileBytes(const std::wstring& path)
