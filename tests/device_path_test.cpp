@@ -1,4 +1,5 @@
 #include "link/device_path.h"
+#include "tests/support/case_names.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 
 namespace p2k {
 namespace {
+
+using test::PrintTo;
 
 struct PathCase {
     const char* name;

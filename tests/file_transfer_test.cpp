@@ -1,11 +1,15 @@
 #include "link/tracing_transport.h"
 #include "sim/demo_phone.h"
+#include "tests/support/case_names.h"
 #include "tests/support/phone_world.h"
+#include "tests/support/reading_names.h"
 
 #include <gtest/gtest.h>
 
 namespace p2k::test {
 namespace {
+
+using test::PrintTo;
 
 using Bytes = std::vector<uint8_t>;
 

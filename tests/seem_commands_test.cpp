@@ -1,4 +1,5 @@
 #include "tests/support/phone_world.h"
+#include "tests/support/reading_names.h"
 #include "tests/support/ringtone_profiles.h"
 #include "tests/support/case_names.h"
 
