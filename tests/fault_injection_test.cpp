@@ -407,12 +407,26 @@ bool isWhole(Bench& b, const Bytes& bytes)
     return bytes == kTwo || bytes == pattern(60, 9);
 }
 
+// A phone file the command made or changed must be a whole copy of a PC file.
+void expectNoPieceOnThePhone(Bench& b, const std::vector<sim::SimFile>& before)
+{
+    for (const sim::SimFile& file : b.phone.files()) {
+        const bool unchanged = std::any_of(before.begin(), before.end(), [&](const sim::SimFile& old) {
+            return old.name == file.name && old.content == file.content;
+        });
+        const bool copyOfPcFile = std::any_of(b.pc.files.begin(), b.pc.files.end(),
+                                              [&](const auto& pcFile) { return pcFile.second.bytes == file.content; });
+        EXPECT_TRUE(unchanged || copyOfPcFile) << file.name << " is half-written on the phone";
+    }
+}
+
 void sweepInterrupts(const Scenario& scenario)
 {
     for (size_t k = 1;; ++k) {
         SCOPED_TRACE("interrupted before request " + std::to_string(k));
         Bench bench;
         scenario.prepare(bench);
+        const std::vector<sim::SimFile> phoneFilesBefore = bench.phone.files();
         std::atomic<bool> flag{false};
         InterruptBefore gate(bench.phone, flag, bench.phone.requestCount() + k);
         bench.channel.setInterruptFlag(&flag);
@@ -433,6 +447,7 @@ void sweepInterrupts(const Scenario& scenario)
         EXPECT_TRUE(bench.phone.violations().empty());
         for (const auto& [path, stored] : bench.pc.files)
             EXPECT_TRUE(isWhole(bench, stored.bytes)) << path << " is half-written";
+        expectNoPieceOnThePhone(bench, phoneFilesBefore);
         if (testing::Test::HasFailure())
             return;
     }
