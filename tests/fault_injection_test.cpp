@@ -453,6 +453,11 @@ void sweepInterrupts(const Scenario& scenario)
     }
 }
 
+void PrintTo(Scenario (*scenario)(), std::ostream* out)
+{
+    *out << scenario().name;
+}
+
 class InterruptTest : public testing::TestWithParam<Scenario (*)()> {};
 
 TEST_P(InterruptTest, EveryRequestMayBeInterrupted)
