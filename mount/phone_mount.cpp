@@ -313,14 +313,26 @@ int PhoneMount::upload(OpenFile& file)
     window_.setFieldText(control::kUploadPath, "");
     const bool uploaded = commands_.files().uploadFile();
     transfer_.bytes.clear();
-    if (!uploaded) {
-        commands_.fileSystem().deleteFile(file.entry.phoneName);
-        lostPhone();
-        return fail(-EIO, file.path, "the upload failed; nothing of it is left on the phone");
-    }
+    if (!uploaded)
+        return failedUpload(file);
     if (const int error = refreshList())
         return error;
     return keepChange();
+}
+
+// The upload removes its own piece where it can; whether one stays, only the
+// phone's list can tell, and a phone that went away cannot show it.
+int PhoneMount::failedUpload(const OpenFile& file)
+{
+    const bool deleted = commands_.fileSystem().deleteFile(file.entry.phoneName) == kOk;
+    const bool nothingLeft = deleted
+                             || (refreshList() == 0
+                                 && commands_.listView().lookupFileSize(file.entry.phoneName) == FileListView::kNotFound);
+    lostPhone();
+    return fail(-EIO, file.path,
+                nothingLeft ? "the upload failed; nothing of it is left on the phone"
+                            : "the upload failed, and a piece of it may be left on the phone; delete it once the "
+                              "phone is back");
 }
 
 int PhoneMount::flush(uint64_t handle)

@@ -95,6 +95,7 @@ private:
     uint64_t addOpenFile(OpenFile file);
     int load(OpenFile& file);
     int download(const PhoneEntry& entry, std::vector<uint8_t>& bytes);
+    int failedUpload(const OpenFile& file);
     int upload(OpenFile& file);
     bool deleteListed(const std::string& phoneName);
     OpenFile* pendingAt(const std::string& path);

@@ -233,8 +233,19 @@ TEST(PhoneMount, FailedUploadsLeaveNothingOnThePhone)
     world.phone->injectFault({sim::Fault::ErrorStatus, sim::status::kGenericFailure, 8 + 3 + 2});
     EXPECT_EQ(world.writeNew("/a/part.bin", pattern(5000)), -EIO);
     EXPECT_EQ(world.phone->findFile("/a/part.bin"), nullptr);
+    EXPECT_EQ(world.mount.lastReason(), "/a/part.bin: the upload failed; nothing of it is left on the phone");
+
     EXPECT_EQ(world.writeNew("/a/empty.bin", {}), -EINVAL);
     EXPECT_EQ(world.phone->findFile("/a/empty.bin"), nullptr);
+
+    // Pulled after the first block (the upload fetches the list first): the
+    // piece stays, and the reason says so.
+    world.phone->injectFault({sim::Fault::UnplugMidRequest, 0, 8 + 3 + 1});
+    EXPECT_EQ(world.writeNew("/a/torn.bin", pattern(5000)), -EIO);
+    ASSERT_NE(world.phone->findFile("/a/torn.bin"), nullptr) << world.sink.text();
+    EXPECT_EQ(world.phone->findFile("/a/torn.bin")->content.size(), 1024u);
+    EXPECT_EQ(world.mount.lastReason(), "/a/torn.bin: the upload failed, and a piece of it may be left on the "
+                                        "phone; delete it once the phone is back");
 }
 
 TEST(PhoneMount, UnlinkDeletesAndFoldersAreVirtual)
