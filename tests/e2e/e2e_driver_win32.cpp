@@ -191,7 +191,7 @@ public:
         checkPopupMenu();
         checkLogTrimming();
         attachPhone();
-        checkClose();
+        checkCloseBoxDuringCommand();
     }
 
     // p2kfm.exe: no phone, no driver under Wine; the window must come up,
@@ -872,6 +872,8 @@ private:
             DWORD_PTR ignored = 0;
             answered = answered && SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) != 0;
             slowest = std::max(slowest, GetTickCount() - start);
+            if (i == 2)
+                clickListButton();
             Sleep(100);
         }
         const std::wstring during = log();
@@ -889,6 +891,43 @@ private:
                       std::to_string(took) + " ms: " + show(gained.substr(gained.size() > 80 ? gained.size() - 80 : 0)));
         print("  measured: " + what + ": Esc to ready " + std::to_string(took) + " ms, slowest WM_NULL " +
               std::to_string(slowest) + " ms");
+        Sleep(500); // a click that had been queued would have started its command by now
+        const std::wstring after = log().substr(std::min(log().size(), before.size() + gained.size()));
+        checks_.check(after.empty(), what + ": a click on СПИСОК during the command starts nothing", show(after));
+    }
+
+    // The mouse as the operator's hand would press the list button.
+    void clickListButton()
+    {
+        const LPARAM inside = MAKELPARAM(5, 5);
+        PostMessageW(control(1001), WM_LBUTTONDOWN, MK_LBUTTON, inside);
+        PostMessageW(control(1001), WM_LBUTTONUP, 0, inside);
+    }
+
+    // The close box during a long command: the command stops, then the
+    // program closes.
+    void checkCloseBoxDuringCommand()
+    {
+        const std::wstring folder = transferFolder() + L"\\closing";
+        std::filesystem::create_directories(std::filesystem::path(folder));
+        send(control(1009), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0000"));
+        send(control(1010), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0300"));
+        clearLog();
+        if (!answerFileDialog(1011, folder + L"\\xxxx_yyyy.seem", "SEEM save"))
+            return;
+        Sleep(300);
+        const bool running = log().find(L"Done.") == std::wstring::npos;
+        const DWORD closeAt = GetTickCount();
+        PostMessageW(main_, WM_NCLBUTTONDOWN, HTCLOSE, 0);
+        const bool ended = WaitForSingleObject(program_.handle(), 2000) == WAIT_OBJECT_0;
+        const DWORD took = GetTickCount() - closeAt;
+        DWORD code = 1;
+        GetExitCodeProcess(program_.handle(), &code);
+        checks_.check(running && ended && code == 0,
+                      "the close box stops a SEEM range and closes the program within 2 s, exit code 0",
+                      std::string(running ? "" : "the range had ended; ") +
+                          (ended ? "exit code " + std::to_string(code) : "still running"));
+        print("  measured: close box to exit " + std::to_string(took) + " ms");
     }
 
     // A fresh log pane, so that what the long command logs is all there is.
