@@ -36,15 +36,17 @@ void DriverPlatform::switchToCommandMode(const std::string& portName)
     const OwnedHandle port(*system_, system_->openPort("\\\\.\\" + portName));
     if (!port)
         return;
-    // Reads return at once with whatever has arrived.
+    // Reads return at once with whatever has arrived; a port that stops
+    // taking bytes ends the write instead of holding the monitor thread.
     PortTimeouts timeouts;
     timeouts.readInterval = kReadReturnsAtOnce;
+    timeouts.writeTotalConstant = kPortWriteTimeoutMs;
     if (!system_->setPortTimeouts(port.get(), timeouts))
         return;
     const std::span<const uint8_t> text(reinterpret_cast<const uint8_t*>(kModeSwitchText.data()),
                                         kModeSwitchText.size());
     uint32_t written = 0;
-    if (!system_->writeFile(port.get(), text, written))
+    if (!system_->writeFile(port.get(), text, written) || written != text.size())
         return;
     clock_.sleepMs(kModeSwitchReplyWaitMs);
     // The reply is taken off the port, not examined.

@@ -30,6 +30,8 @@ public:
     DriverPlatform(std::shared_ptr<DriverSystem> system, OperatorLog& log, Clock& clock);
 
     int findModemPort(std::string& portName) override;
+    // Gives the port kPortWriteTimeoutMs to take the text; a short write ends
+    // the switch like a failed one.
     void switchToCommandMode(const std::string& portName) override;
     // The first interface of the class, in member order, whose name is the
     // command interface's. An interface whose detail record cannot be read,

@@ -228,7 +228,7 @@ TEST_F(DriverPlatformTest, ModemPortNotFound)
 
 // ---- switchToCommandMode ------------------------------------------------------------
 
-TEST_F(DriverPlatformTest, ModeSwitchWritesTheTextAndTakesTheReply)
+TEST_F(DriverPlatformTest, ModeSwitchWritesTheTextWithWriteTimeOutAndTakesTheReply)
 {
     platform.switchToCommandMode("COM12");
     const std::string port = "port \\\\.\\COM12";
@@ -238,6 +238,7 @@ TEST_F(DriverPlatformTest, ModeSwitchWritesTheTextAndTakesTheReply)
     EXPECT_EQ(fake->portBytesWritten, test::text("at+mode=8\r\n"));
     PortTimeouts expected;
     expected.readInterval = 0xFFFFFFFF;
+    expected.writeTotalConstant = 1000;
     EXPECT_EQ(fake->portTimeouts, expected);
     EXPECT_EQ(clock.totalSleptMs(), 2000u);
     EXPECT_EQ(sink.text(), "");
@@ -254,6 +255,7 @@ TEST_F(DriverPlatformTest, ModeSwitchEndsAtTheFirstFailure)
         {"open fails", [](FakeDriverSystem& f) { f.portOpens = false; }, 1},
         {"time-outs refused", [](FakeDriverSystem& f) { f.portTimeoutsTaken = false; }, 2},
         {"write fails", [](FakeDriverSystem& f) { f.portWriteOk = false; }, 3},
+        {"write times out", [](FakeDriverSystem& f) { f.portWriteCount = 4; }, 3},
     };
     for (const Case& c : cases) {
         auto fresh = std::make_shared<FakeDriverSystem>();
