@@ -13,6 +13,18 @@
 
 namespace p2k {
 
+namespace {
+
+// The driver's string-descriptor request code.
+constexpr uint32_t kStringDescriptorCode = 0x80002010;
+// The serial-port map, and the value in it that names the phone's modem port.
+constexpr const char* kSerialPortMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr const char* kModemPortValue = "\\Device\\USBSER000";
+constexpr size_t kPortNameBytes = 256;
+constexpr size_t kPortReplyBytes = 256;
+
+} // namespace
+
 DriverPlatform::DriverPlatform(std::shared_ptr<DriverSystem> system, OperatorLog& log, Clock& clock)
     : system_(std::move(system)), log_(log), clock_(clock)
 {

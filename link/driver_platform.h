@@ -13,14 +13,6 @@ namespace p2k {
 
 class OperatorLog;
 
-// The driver's string-descriptor request code.
-inline constexpr uint32_t kStringDescriptorCode = 0x80002010;
-// The serial-port map, and the value in it that names the phone's modem port.
-inline constexpr const char* kSerialPortMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-inline constexpr const char* kModemPortValue = "\\Device\\USBSER000";
-inline constexpr size_t kPortNameBytes = 256;
-inline constexpr size_t kPortReplyBytes = 256;
-
 // Discovery through the phone maker's driver: the device setup interface for
 // the command interface, the serial-port map for the modem port, and a
 // registry change notification on the interface's device-class key for its
