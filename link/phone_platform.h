@@ -13,6 +13,10 @@ namespace p2k {
 // What a phone in modem mode is sent on its modem port to bring up its
 // command interface.
 inline constexpr std::string_view kModeSwitchText = "at+mode=8\r\n";
+// How long the modem port may take to accept the text: the 11 bytes leave a
+// working port at once, so a port that has not taken them by then is stuck,
+// and the monitor thread goes on rather than hanging in the write.
+inline constexpr uint32_t kPortWriteTimeoutMs = 1000;
 // How long the port is given to answer before its reply is taken.
 inline constexpr uint32_t kModeSwitchReplyWaitMs = 2000;
 // How long the phone is given to bring its command interface up after that.

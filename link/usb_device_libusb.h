@@ -7,6 +7,8 @@
 // Results that come from libusb keep its codes: a byte count (>= 0) or a
 // negative LIBUSB_ERROR_* value.
 
+#include "link/phone_platform.h"
+
 #include <libusb.h>
 
 #include <cstddef>
@@ -108,9 +110,6 @@ struct AcmPort {
     uint8_t bus = 0;                  // the device's bus and address; 0 when they cannot be read
     uint8_t address = 0;
 };
-
-// How long a port may take to accept what is written to it.
-inline constexpr int kPortWriteTimeoutMs = 1000;
 
 // An open serial port, closed on destruction.
 class SerialPort {

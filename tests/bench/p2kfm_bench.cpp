@@ -133,13 +133,15 @@ BENCHMARK(downloadMebibyte)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTim
 
 // The same mebibyte copied into and out of the mount as cp does, in 128 KiB
 // calls: its KB_per_s against uploadMebibyte's and downloadMebibyte's.
-struct MountedDemoPhone : test::ChannelToPhone {
-    MountedDemoPhone()
-        : mount(link, channel, log, sink, systemClock(), {}, [this] { return phone->open(); }, {})
-    {
-        phone = sim::makeDemoPhone(systemClock(), 1, 1);
-    }
-    mount::PhoneMount mount;
+// The channel paces itself on the real clock, as the commands' does, so that
+// the two compare.
+struct MountedDemoPhone {
+    std::unique_ptr<sim::SimulatedPhone> phone = sim::makeDemoPhone(systemClock(), 1, 1);
+    MemoryLogSink sink;
+    OperatorLog log{&sink};
+    PhoneLink link;
+    TestCommandChannel channel{link, log, systemClock()};
+    mount::PhoneMount mount{link, channel, log, sink, systemClock(), {}, [this] { return phone->open(); }, {}};
 };
 
 constexpr size_t kCopyCall = 128 * 1024;
