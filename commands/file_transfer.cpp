@@ -57,11 +57,30 @@ uint32_t attributeFieldValue(std::string_view text)
     return value > kLargestAttribute ? 0 : static_cast<uint32_t>(value);
 }
 
-// Progress bar 1018 counts the bytes of the file in transfer.
-void FileTransferCommands::startProgress(size_t bytes)
+// Progress bar 1018 counts the bytes of the file in transfer. Over several
+// files each takes an equal share of the bar, so that it counts the files too.
+BytesDone FileTransferCommands::startProgress(uint32_t bytes)
 {
-    c_.window.setProgressRange(0, static_cast<uint32_t>(bytes));
-    c_.window.setProgressPosition(0);
+    MainWindow& window = c_.window;
+    if (progressFiles_ <= 1) {
+        window.setProgressRange(0, bytes);
+        window.setProgressPosition(0);
+        return [&window](uint32_t done) { window.setProgressPosition(done); };
+    }
+    const uint32_t shareStart = progressFile_ * kProgressPerFile;
+    window.setProgressRange(0, progressFiles_ * kProgressPerFile);
+    window.setProgressPosition(shareStart);
+    return [&window, shareStart, bytes](uint32_t done) {
+        window.setProgressPosition(shareStart + static_cast<uint32_t>(uint64_t{done} * kProgressPerFile / bytes));
+    };
+}
+
+uint32_t FileTransferCommands::selectedRowCount()
+{
+    uint32_t count = 0;
+    for (int row = c_.list.nextSelectedRow(-1); row >= 0; row = c_.list.nextSelectedRow(row))
+        ++count;
+    return count;
 }
 
 void FileTransferCommands::refreshIfAutomatic()
@@ -73,9 +92,12 @@ void FileTransferCommands::refreshIfAutomatic()
 FileTransferCommands::LoopEnd FileTransferCommands::forEachSelected(std::string_view label, FileStep step)
 {
     int cursor = -1;
+    progressFile_ = 0;
     for (int row = c_.list.nextSelectedRow(cursor); row >= 0; row = c_.list.nextSelectedRow(cursor)) {
         if (c_.fileSystem.interrupted())
             return LoopEnd::EndedEarly;
+        if (cursor != -1)
+            ++progressFile_;
         cursor = row;
         c_.log.appendLog(label);
         // The raw bytes of the row's entry, not its shown text: nothing is lost
@@ -197,8 +219,8 @@ bool FileTransferCommands::writePhoneFile(const std::string& phoneName, const st
         removeLeftoverOfFailedOpen(phoneName);
         return false;
     }
-    startProgress(data.size());
-    const int written = c_.fileSystem.writeFile(data, &c_.window);
+    progressFiles_ = 1;
+    const int written = c_.fileSystem.writeFile(data, startProgress(static_cast<uint32_t>(data.size())));
     if (written != kOk) {
         discardPartialUpload(phoneName);
         return false;
@@ -323,8 +345,7 @@ bool FileTransferCommands::readPhoneFile(std::string_view name, std::vector<uint
         return false;
     }
     uint32_t received = 0;
-    startProgress(size);
-    const int read = c_.fileSystem.readFile(data, size, received, &c_.window);
+    const int read = c_.fileSystem.readFile(data, size, received, startProgress(size));
     c_.fileSystem.closeFile();
     // A file that arrives shorter than listed is as unreadable as a failed
     // read: a zero-padded copy would pass for the real thing.
@@ -387,6 +408,7 @@ bool FileTransferCommands::downloadSelectedFiles()
 {
     firstFileSaved_ = false;
     downloadFolder_.clear();
+    progressFiles_ = selectedRowCount();
     return forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne) == LoopEnd::Completed;
 }
 

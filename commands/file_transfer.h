@@ -52,7 +52,8 @@ private:
     // Walks the selected rows in list order, logging label and name first.
     LoopEnd forEachSelected(std::string_view label, FileStep step);
     void refreshIfAutomatic();
-    void startProgress(size_t bytes);
+    BytesDone startProgress(uint32_t bytes);
+    uint32_t selectedRowCount();
     bool readPcFile(const DialogChoice& choice, std::vector<uint8_t>& data);
     bool sizeFits(uint64_t size);
     std::string phoneNameFor(const DialogChoice& choice);
@@ -73,6 +74,10 @@ private:
     FileCommandContext c_;
     bool firstFileSaved_ = false;
     std::string downloadFolder_;
+    // The files of the command in transfer, and which of them is in transfer.
+    uint32_t progressFiles_ = 1;
+    uint32_t progressFile_ = 0;
+    static constexpr uint32_t kProgressPerFile = 1000;
 };
 
 // The attribute field's value: an unsigned decimal number, 0 for anything

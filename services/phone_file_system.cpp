@@ -105,7 +105,7 @@ int PhoneFileSystem::openFile(std::string_view name, uint32_t attributes)
     return answerLength_ == 1 && answer_[0] == kFileFailure ? kFailed : kOk;
 }
 
-int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, MainWindow* progress)
+int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, const BytesDone& progress)
 {
     received = 0;
     if (size == 0 || buffer.size() < size)
@@ -126,14 +126,14 @@ int PhoneFileSystem::readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t
             return kFailed; // more than was asked for is no answer to trust
         std::copy_n(answer_.begin(), got, buffer.begin() + received);
         received += got;
-        if (progress != nullptr)
-            progress->setProgressPosition(received);
+        if (progress)
+            progress(received);
         more = got == asked && (got == kBlockSize || received < size);
     }
     return got == 1 ? kFailed : kOk;
 }
 
-int PhoneFileSystem::writeFile(std::span<const uint8_t> data, MainWindow* progress)
+int PhoneFileSystem::writeFile(std::span<const uint8_t> data, const BytesDone& progress)
 {
     if (data.empty())
         return kFailed;
@@ -150,8 +150,8 @@ int PhoneFileSystem::writeFile(std::span<const uint8_t> data, MainWindow* progre
         if (answerLength_ == 1 && answer_[0] != kWriteAccepted)
             return kFailed;
         offset += chunk;
-        if (progress != nullptr)
-            progress->setProgressPosition(static_cast<uint32_t>(offset));
+        if (progress)
+            progress(static_cast<uint32_t>(offset));
     }
     return kOk;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ namespace p2k {
 
 // The phone's file system service (opcode 0x4A): one open file at a time,
 // data in blocks of at most 1024 bytes, and the file list in chunks.
+// Told the bytes of a file moved so far.
+using BytesDone = std::function<void(uint32_t bytes)>;
+
 class PhoneFileSystem {
 public:
     static constexpr uint32_t kBlockSize = 1024;
@@ -30,9 +34,9 @@ public:
     // Reads size bytes from the open file into buffer (at least size bytes
     // long); received tells how many arrived. 0 or -1. A size of 1 cannot be
     // read: its one byte is indistinguishable from a status answer. Reads and
-    // writes move progress, when given, to the bytes done.
-    int readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, MainWindow* progress = nullptr);
-    int writeFile(std::span<const uint8_t> data, MainWindow* progress = nullptr);
+    // writes tell progress, when given, the bytes done after every block.
+    int readFile(std::span<uint8_t> buffer, uint32_t size, uint32_t& received, const BytesDone& progress = {});
+    int writeFile(std::span<const uint8_t> data, const BytesDone& progress = {});
     int seekFile(uint32_t offset, uint8_t origin);
     int closeFile();
     int deleteFile(std::string_view name);

@@ -175,6 +175,25 @@ TEST_F(TransferTest, UploadAndDownloadMoveTheProgressBarByTheBytesDone)
     EXPECT_EQ(window.progress, steps);
 }
 
+// Over several files the bar counts the files, each moving it through its
+// share: b.bin (1500 bytes) comes first in the list, then a.bin (2500).
+TEST_F(TransferTest, SeveralFilesShareTheProgressBar)
+{
+    refresh();
+    upload("a.bin", pattern(2500));
+    upload("b.bin", pattern(1500));
+    refresh();
+    window.progress.clear();
+    list.selectNamed({"/a/a.bin", "/a/b.bin"});
+    saveTo("C:/down/first.bin");
+    ASSERT_TRUE(files.downloadSelectedFiles()) << sink.text();
+    const std::vector<FakeWindow::ProgressStep> steps = {
+        {"range", 0, 2000}, {"position", 0, 0},    {"position", 682, 0},  {"position", 1000, 0},
+        {"range", 0, 2000}, {"position", 1000, 0}, {"position", 1409, 0}, {"position", 1819, 0},
+        {"position", 2000, 0}};
+    EXPECT_EQ(window.progress, steps);
+}
+
 TEST_F(TransferTest, DownloadNeverRefreshesTheList)
 {
     autoRefresh = 1;

@@ -3,6 +3,7 @@
 #include "core/main_window.h"
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,10 @@ public:
         uint32_t a;
         uint32_t b;
         bool operator==(const ProgressStep&) const = default;
+        friend void PrintTo(const ProgressStep& step, std::ostream* out)
+        {
+            *out << step.what << ' ' << step.a << (step.what == "range" ? " " + std::to_string(step.b) : "");
+        }
     };
 
     MemoryLogSink log;
