@@ -3,9 +3,17 @@
 P2K_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 P2K_BUILD=${P2K_BUILD_DIR:-$P2K_ROOT/build}
 
-# Installs the Debian packages named that are not installed yet.
-ensure_packages() {
-    local missing=() pkg
+# Installs the Debian packages named that are not installed yet, without
+# what they only recommend.
+ensure_packages() { install_missing --no-install-recommends "$@"; }
+
+# ensure_packages_with_recommends PACKAGE...: the same, with what they
+# recommend (Wine's 32-bit half finds most of its X libraries only there).
+ensure_packages_with_recommends() { install_missing --install-recommends "$@"; }
+
+install_missing() {
+    local recommends=$1 missing=() pkg
+    shift
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
     done
@@ -14,7 +22,7 @@ ensure_packages() {
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$recommends" "${missing[@]}"
 }
 
 # ensure_i386: lets apt install i386 packages beside the machine's own

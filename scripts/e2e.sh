@@ -31,7 +31,7 @@ if [ "${1:-}" != --on-display ]; then
     ensure_packages "${P2K_NATIVE_PACKAGES[@]}" "${P2K_WINDOWS_PACKAGES[@]}" "${P2K_WINE_PACKAGES[@]}" imagemagick
     if [ $WIDTH = 32 ]; then
         ensure_i386
-        ensure_packages "${P2K_WINE32_PACKAGES[@]}"
+        ensure_packages_with_recommends "${P2K_WINE32_PACKAGES[@]}"
         build_windows32 -- p2kfm p2kfm-demo p2kfm-cli p2kfm-e2e >/dev/null
         exec timeout 290 "${P2K_XVFB[@]}" "$0" --windows32 --on-display
     fi
