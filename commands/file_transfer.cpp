@@ -219,7 +219,6 @@ bool FileTransferCommands::writePhoneFile(const std::string& phoneName, const st
         removeLeftoverOfFailedOpen(phoneName);
         return false;
     }
-    progressFiles_ = 1;
     const int written = c_.fileSystem.writeFile(data, startProgress(static_cast<uint32_t>(data.size())));
     if (written != kOk) {
         discardPartialUpload(phoneName);
@@ -409,7 +408,9 @@ bool FileTransferCommands::downloadSelectedFiles()
     firstFileSaved_ = false;
     downloadFolder_.clear();
     progressFiles_ = selectedRowCount();
-    return forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne) == LoopEnd::Completed;
+    const LoopEnd end = forEachSelected("Скачиваем...", &FileTransferCommands::downloadOne);
+    progressFiles_ = 1;
+    return end == LoopEnd::Completed;
 }
 
 // --- delete ---------------------------------------------------------------

@@ -74,7 +74,8 @@ private:
     FileCommandContext c_;
     bool firstFileSaved_ = false;
     std::string downloadFolder_;
-    // The files of the command in transfer, and which of them is in transfer.
+    // The files of the download in transfer (one for anything else), and
+    // which of them is in transfer.
     uint32_t progressFiles_ = 1;
     uint32_t progressFile_ = 0;
     static constexpr uint32_t kProgressPerFile = 1000;

@@ -65,6 +65,13 @@ uint16_t interfaceIndexOf(const UsbTransport* device)
 // A driver read's input: the setup block and one zero byte.
 constexpr size_t kReadInputSize = usb::kSetupSize + 1;
 
+// Without a device there is nothing to ask: as good as gone.
+TransferResult transferOn(UsbTransport* device, std::span<const uint8_t> input, std::span<uint8_t> output,
+                          uint32_t timeoutMs)
+{
+    return device ? device->controlTransfer(input, output, timeoutMs) : TransferResult{TransferOutcome::Gone, 0};
+}
+
 } // namespace
 
 int TestCommandChannel::transact(uint16_t opcode, std::span<const uint8_t> request,
@@ -250,19 +257,14 @@ void TestCommandChannel::flushRepeats()
 int TestCommandChannel::controlWrite(UsbTransport* device, std::span<const uint8_t> packet)
 {
     std::array<uint8_t, usb::kWriteOutputSize> output{};
-    const TransferResult result = device
-        ? device->controlTransfer(packet, output, usb::kWriteTimeoutMs)
-        : TransferResult{TransferOutcome::Gone, 0};
-    return noteOutcome(result.outcome) ? kOk : kFailed;
+    return noteOutcome(transferOn(device, packet, output, usb::kWriteTimeoutMs).outcome) ? kOk : kFailed;
 }
 
 int TestCommandChannel::controlRead(UsbTransport* device, std::span<uint8_t> buffer, size_t& lengthOut)
 {
     std::array<uint8_t, kReadInputSize> input{};
     std::copy_n(buffer.begin(), usb::kSetupSize, input.begin());
-    const TransferResult result = device
-        ? device->controlTransfer(input, driverOutput_, usb::kReadTimeoutMs)
-        : TransferResult{TransferOutcome::Gone, 0};
+    const TransferResult result = transferOn(device, input, driverOutput_, usb::kReadTimeoutMs);
     if (!noteOutcome(result.outcome))
         return kFailed;
     if (result.outputBytes < usb::kDriverPrefixSize) {

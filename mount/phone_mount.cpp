@@ -320,14 +320,12 @@ int PhoneMount::upload(OpenFile& file)
     return keepChange();
 }
 
-// The upload removes its own piece where it can; whether one stays, only the
-// phone's list can tell, and a phone that went away cannot show it.
+// The upload has removed its own piece where it could; whether one stays,
+// only the phone's list can tell, and a phone that went away cannot show it.
 int PhoneMount::failedUpload(const OpenFile& file)
 {
-    const bool deleted = commands_.fileSystem().deleteFile(file.entry.phoneName) == kOk;
-    const bool nothingLeft = deleted
-                             || (refreshList() == 0
-                                 && commands_.listView().lookupFileSize(file.entry.phoneName) == FileListView::kNotFound);
+    const bool nothingLeft =
+        refreshList() == 0 && commands_.listView().lookupFileSize(file.entry.phoneName) == FileListView::kNotFound;
     lostPhone();
     return fail(-EIO, file.path,
                 nothingLeft ? "the upload failed; nothing of it is left on the phone"
